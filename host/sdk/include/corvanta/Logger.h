@@ -1,0 +1,33 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "corvanta/Export.h"
+
+namespace corvanta {
+
+enum class LogLevel { Debug, Info, Warning, Error };
+
+// The host's process-wide logger: one line per call, to stderr by default.
+// A sink replaces stderr (tests and tools capture lines with it). Calls are
+// serialised, so lines from several threads never interleave.
+class CORVANTA_API Logger {
+public:
+    using Sink = std::function<void(LogLevel, const std::string&)>;
+
+    static void debug(const std::string& line);
+    static void info(const std::string& line);
+    static void warning(const std::string& line);
+    static void error(const std::string& line);
+    static void log(LogLevel level, const std::string& line);
+
+    // An empty sink restores the default (stderr). Returns the previous sink.
+    static Sink setSink(Sink sink);
+    // Lines below this level are dropped (default: Debug, i.e. none).
+    static void setMinimumLevel(LogLevel level);
+
+    static const char* levelName(LogLevel level);
+};
+
+}  // namespace corvanta
