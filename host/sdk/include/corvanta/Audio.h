@@ -22,26 +22,30 @@ public:
 
     AudioBuffer(const AudioBuffer& other);             // deep copy; the copy owns
     AudioBuffer& operator=(const AudioBuffer& other);  // deep copy; the copy owns
-    AudioBuffer(AudioBuffer&&) noexcept = default;
-    AudioBuffer& operator=(AudioBuffer&&) noexcept = default;
+    AudioBuffer(AudioBuffer&& other) noexcept;             // leaves other empty
+    AudioBuffer& operator=(AudioBuffer&& other) noexcept;  // leaves other empty
 
     uint32_t getNumberOfChannels() const { return static_cast<uint32_t>(channels.size()); }
     uint32_t getNumberOfFrames() const { return frames; }
-    bool isView() const { return storage.empty() && !channels.empty(); }
+    bool isView() const { return viewing; }
 
     const T* getReadPointer(uint32_t channel) const { return channels.at(channel); }
     T* getWritePointer(uint32_t channel) { return channels.at(channel); }
 
-    // Owning buffers only: resizes and zero-fills.
+    // Resizes and zero-fills; keeps the allocation when it is large enough.
+    // A view cannot be resized: throws std::logic_error.
     void setSize(uint32_t numChannels, uint32_t numFrames);
 
 private:
+    void pointChannelsAtStorage(uint32_t numChannels);
+
     std::vector<T> storage;
     std::vector<T*> channels;
     uint32_t frames = 0;
+    bool viewing = false;
 };
 
-extern template class AudioBuffer<float>;
+extern template class CORVANTA_API AudioBuffer<float>;
 
 struct AudioBusFormat {
     uint32_t numChannels = 0;

@@ -41,10 +41,15 @@ public:
     Type type() const;
     bool isEmpty() const;
 
-    // Conversions. Numbers and bools convert into each other; a string
-    // converts to a number only if it parses completely; anything else
-    // (including an empty value to a number) throws std::invalid_argument
-    // naming the value.
+    // Conversions. Numbers and bools convert into each other; an integer
+    // target takes only whole numbers within its range, and float only values
+    // within float's range. A string converts to a number only if the whole
+    // string is a finite decimal number (no blanks, no trailing text), and to
+    // bool only from "true" or "false". To string: numbers give their shortest
+    // exact decimal text, bools "true"/"false", strings themselves, an empty
+    // value "". Anything else (an empty value to a number or bool, a map to
+    // anything but a map) throws std::invalid_argument naming the value, e.g.
+    // Cannot convert "0.5x" (string) to float
     template <class T>
     static T convert(const CVAny& value);
 

@@ -41,11 +41,13 @@ public:
 
     virtual std::string getName() = 0;
     virtual std::vector<NodeTypeInfo> getNodeTypes();
-    // The caller owns the node. Throws std::invalid_argument for an unknown
-    // type; whatever the creator throws passes through.
+    // The caller owns the node. Throws std::invalid_argument naming an
+    // unknown type, std::runtime_error when the creator answers null;
+    // whatever the creator throws passes through.
     virtual Node* createNode(const std::string& typeName, const CVAnyMap& config);
 
 protected:
+    // Throws std::invalid_argument for an empty creator.
     void registerNode(const NodeTypeInfo& info, Creator creator);
 
 private:
@@ -74,11 +76,13 @@ class CORVANTA_API ExtensionManager {
 public:
     static ExtensionManager& getInstance();
 
+    // Shares ownership. Throws std::invalid_argument for a null extension.
     void registerExtension(std::shared_ptr<Extension> extension);
     std::vector<std::shared_ptr<Extension>> getExtensions() const;
     // The first registered extension with that name, or null.
     std::shared_ptr<Extension> findExtension(const std::string& name) const;
-    // Drops every registration (the host's shutdown; tests).
+    // Drops every registration (the host's shutdown; tests). A host that
+    // unloads a module must clear first: the extensions' code lives there.
     void clear();
 
 private:

@@ -9,9 +9,11 @@ namespace corvanta {
 
 enum class LogLevel { Debug, Info, Warning, Error };
 
-// The host's process-wide logger: one line per call, to stderr by default.
-// A sink replaces stderr (tests and tools capture lines with it). Calls are
-// serialised, so lines from several threads never interleave.
+// The host's process-wide logger: one line per call, by default written to
+// stderr as "<level>: <line>" (e.g. "error: ..."). A sink replaces stderr and
+// receives the level and the line as given (tests and tools capture lines
+// with it). Calls are serialised, so lines from several threads never
+// interleave; a sink must therefore not log itself.
 class CORVANTA_API Logger {
 public:
     using Sink = std::function<void(LogLevel, const std::string&)>;

@@ -14,7 +14,9 @@
 namespace corvanta {
 
 // Delivers named events to the listeners subscribed to them, synchronously,
-// on the emitting thread, in subscription order.
+// on the emitting thread, in subscription order. Listeners run without the
+// emitter's lock, so they may subscribe and unsubscribe; such changes apply
+// from the next emission.
 class CORVANTA_API EventEmitter {
 public:
     using Listener = std::function<void(const CVAny& data)>;
@@ -41,7 +43,10 @@ private:
 };
 
 // Base of everything the host exposes: properties, actions and events with
-// descriptor maps. Unknown keys and actions answer an error Result naming them.
+// descriptor maps. What the base does not serve answers an error Result naming
+// it: "Unknown property: <key>", "Unknown action: <name>", and
+// "Action has no handler: <name>" for an action registered with an empty
+// handler (a subclass serves those through its callAction override).
 class CORVANTA_API CorvantaObject : public EventEmitter {
 public:
     using ActionHandler = std::function<Result<CVAny>(const CVAnyMap& params)>;
