@@ -39,6 +39,11 @@ public:
 
 // Loads and runs one ONNX model. Not copyable. Calls on one instance must not
 // overlap; distinct instances may run concurrently.
+//
+// All instances of a process share one ONNX Runtime environment and one
+// compute thread pool sized to the physical cores, whose idle threads sleep
+// instead of spinning: many models in one process neither oversubscribe the
+// cores nor burn CPU between predictions. Every failure raises ModelError.
 class CORVANTA_API ModelInstance {
 public:
     explicit ModelInstance(const ExecutionProvider& provider);
