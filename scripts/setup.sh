@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, skipping those present.
-# Usage: scripts/setup.sh [--training]   (run as root on Debian 12)
+# Usage: scripts/setup.sh [--training] [--examples]   (run as root on Debian 12)
 #   --training  also installs what model training needs (python3-torch, ...)
+#   --examples  also installs what examples/make_examples.sh needs
 set -euo pipefail
 
 packages=(
@@ -16,7 +17,14 @@ training_packages=(
   python3-torch python3-onnx python3-numpy libopenblas0-openmp
   espeak-ng flite festival sox
 )
-if [[ "${1:-}" == "--training" ]]; then packages+=("${training_packages[@]}"); fi
+examples_packages=(espeak-ng sox)
+for option in "$@"; do
+  case "$option" in
+    --training) packages+=("${training_packages[@]}") ;;
+    --examples) packages+=("${examples_packages[@]}") ;;
+    *) echo "setup: unknown option $option" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for pkg in "${packages[@]}"; do
