@@ -14,8 +14,9 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"detect", veyra::cli::runDetect,
-     "detect FILE [--threshold T] [--model PATH] [--every SEC | --on-pause MS] [--at-end] [--json] [--plot OUT.svg]"},
-    {"info", veyra::cli::runInfo, "info"},
+     "detect FILE [--threshold T] [--model PATH] [--every SEC | --on-pause MS] [--at-end] [--json]\n"
+     "               [--plot OUT.svg] [--module PATH] [--verbose]"},
+    {"info", veyra::cli::runInfo, "info [--module PATH]"},
     {"features", veyra::cli::runFeatures, "features IN.f32 OUT.f32"},
 };
 
