@@ -76,7 +76,7 @@ TEST_F(NodeInference, InferLogsThenEmitsThenAnswers) {
     EXPECT_EQ(events[0], CVAny(CVAnyMap{{"probability", answer.probability}, {"isTurnComplete", false}}));
 }
 
-TEST_F(NodeInference, ProbabilityEqualToThresholdIsNotComplete) {
+TEST_F(NodeInference, TurnCompleteOnlyWhenStrictlyAboveThreshold) {
     VeyraNode& node = makeNode("half.onnx", 0.5f);
     EXPECT_FALSE(infer(node).isTurnComplete);
     ASSERT_TRUE(node.setValue("threshold", std::nextafter(0.5f, 0.0f)));
@@ -85,6 +85,9 @@ TEST_F(NodeInference, ProbabilityEqualToThresholdIsNotComplete) {
     EXPECT_FALSE(infer(node).isTurnComplete);
     ASSERT_TRUE(node.setValue("threshold", -1.0f));
     EXPECT_TRUE(infer(node).isTurnComplete);
+    // A comparison with a value that is not a number never reports a turn end.
+    ASSERT_TRUE(node.setValue("threshold", std::nanf("")));
+    EXPECT_FALSE(infer(node).isTurnComplete);
     EXPECT_EQ(log.texts()[0], resultLine({0.5f, false}, inferMsOf(log.texts()[0])));
 }
 

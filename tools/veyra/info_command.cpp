@@ -96,7 +96,7 @@ void printEmbeddedModel() {
     namespace veyra = corvanta::extensions::veyra;
     std::printf("embedded model: %u bytes\n", static_cast<unsigned>(veyra::kEmbeddedModelSize));
     onnx::ModelInstance model(onnx::CpuProvider{});
-    model.loadModelFromData(reinterpret_cast<const char*>(veyra::kEmbeddedModelData), veyra::kEmbeddedModelSize);
+    model.loadModelFromData(veyra::kEmbeddedModelData, veyra::kEmbeddedModelSize);
     for (const onnx::TensorInfo& input : model.getModelInputInfo()) {
         std::printf("  input  %-16s %-8s %s\n", input.name.c_str(), elementTypeName(input.elementType),
                     shapeText(input.shape).c_str());
