@@ -1,0 +1,207 @@
+#!/usr/bin/python3
+"""Synthesises and collects the training clips (audio only; features come from
+native/prepare afterwards).
+
+    /usr/bin/python3 training/make_dataset.py --out training/work/dataset [--scale 1.0]
+
+Writes OUT/audio/ID.f32 (mono float32 at the clip's own rate) and
+OUT/manifest.jsonl, one record per clip: id, split, language, source, voice,
+label (1 complete, 0 incomplete), kind, text, rate, samples.
+"""
+import argparse
+import json
+import os
+import random
+import subprocess
+import sys
+from multiprocessing import Pool
+
+import numpy as np
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from veyra_train import audio, texts, voices  # noqa: E402
+
+LANGUAGES = ("en", "es", "fr", "it", "ru")
+SPLIT_SHARES = (("train", 0.80), ("val", 0.08), ("test", 0.12))
+# Clips synthesised per language and split, before --scale.
+TTS_COUNTS = {"en": {"train": 1400, "val": 160, "test": 300}}
+TTS_COUNTS_OTHER = {"train": 130, "val": 20, "test": 50}
+SOUNDS = "/usr/share/asterisk/sounds"
+# Human prompt packs: (language, directory, split, prompts used). A pack is
+# wholly one split's, except that validation borrows unused prompts of the
+# training packs. Russian has a single speaker, kept for the test.
+HUMAN_PACKS = [
+    ("es", "es_MX_f_Allison", "train", 200), ("es", "es", "test", 70),
+    ("fr", "fr_CA_f_June", "train", 200), ("fr", "fr", "test", 70),
+    ("it", "it_IT_m_Carlo", "train", 200), ("it", "it_IT_f_Menardi", "test", 70),
+    ("ru", "ru_RU_f_IvrvoiceRU", "test", 100),
+]
+HUMAN_VAL_PROMPTS = 30
+# Human recordings kept out of training and tuning altogether; --independent
+# turns them into the "independent" split, for evaluation only.
+INDEPENDENT_PACKS = [("en", "en_US_f_Allison", "independent", 200)]
+MIN_SPEECH_SECONDS = 0.8
+
+
+def split_sentences(language, seed):
+    pool = texts.sentences(language, 3000 if language == "en" else 800, seed)
+    random.Random(f"split-{language}-{seed}").shuffle(pool)
+    out, start = {}, 0
+    for split, share in SPLIT_SHARES:
+        end = start + int(round(share * len(pool)))
+        out[split] = pool[start:end]
+        start = end
+    return out
+
+
+def tts_jobs(seed, scale, variant):
+    """Synthesis jobs. Variants above 0 add further training clips: new draws
+    of sentence, voice, prosody and augmentation over the same sentence split."""
+    jobs = []
+    splits = ("train",) if variant else ("train", "val", "test")
+    prefix = f"v{variant}-" if variant else ""
+    for language in LANGUAGES:
+        by_split = split_sentences(language, seed)
+        for split in splits:
+            count = int(TTS_COUNTS.get(language, {}).get(split, TTS_COUNTS_OTHER[split]) * scale)
+            groups = {}
+            for voice in voices.voices_for(language, split):
+                groups.setdefault(voice.split("+")[0], []).append(voice)
+            group_names = sorted(groups)
+            rng = random.Random(f"jobs-{language}-{split}-{seed}" + (f"-{variant}" if variant else ""))
+            for i in range(count):
+                text = rng.choice(by_split[split])
+                points = texts.cut_points(text, language)
+                complete = not points or rng.random() < 0.5
+                jobs.append({
+                    "id": f"{prefix}{language}-{split}-tts-{i:05d}", "split": split, "language": language,
+                    "source": "tts", "voice": rng.choice(groups[rng.choice(group_names)]),
+                    "text": text, "label": int(complete),
+                    "cut_words": None if complete else rng.choice(points),
+                    "rate_factor": rng.uniform(0.8, 1.25), "pitch": rng.uniform(25, 75),
+                    "seed": rng.randrange(1 << 30)})
+    return jobs
+
+
+def human_jobs(seed, scale, variant, packs=HUMAN_PACKS):
+    """Prompt jobs; variants above 0 re-use the training prompts with new
+    augmentation and cut draws."""
+    jobs = []
+    prefix = f"v{variant}-" if variant else ""
+    for language, directory, split, used in packs:
+        if variant and split != "train":
+            continue
+        root = os.path.join(SOUNDS, directory)
+        files = sorted(os.path.join(d, f) for d, _, names in os.walk(root) for f in names
+                       if f.endswith((".wav", ".gsm")))
+        random.Random(f"human-{directory}-{seed}").shuffle(files)
+        take = {split: files[:int(used * scale)]}
+        if split == "train" and not variant:
+            take["val"] = files[int(used * scale):int(used * scale) + int(HUMAN_VAL_PROMPTS * scale)]
+        for part, chosen in take.items():
+            rng = random.Random(f"human-{directory}-{part}-{seed}" + (f"-{variant}" if variant else ""))
+            for i, path in enumerate(chosen):
+                jobs.append({"id": f"{prefix}{language}-{part}-human-{directory}-{i:04d}", "split": part,
+                             "language": language, "source": "human", "voice": f"human:{directory}",
+                             "path": path, "text": os.path.basename(path),
+                             "seed": rng.randrange(1 << 30)})
+    return jobs
+
+
+def read_with_sox(path):
+    raw = subprocess.run(["sox", path, "-t", "raw", "-e", "floating-point", "-b", "32",
+                          "-c", "1", "-"], check=True, capture_output=True).stdout
+    rate = int(subprocess.run(["soxi", "-r", path], check=True, capture_output=True,
+                              text=True).stdout.strip())
+    return np.frombuffer(raw, dtype=np.float32).copy(), rate
+
+
+def _record(job, label, kind, clip, rate, out_dir, suffix=""):
+    clip_id = job["id"] + suffix
+    clip.astype(np.float32).tofile(os.path.join(out_dir, "audio", clip_id + ".f32"))
+    keys = ("split", "language", "source", "voice", "text")
+    return dict({k: job[k] for k in keys}, id=clip_id, label=label, kind=kind,
+                rate=rate, samples=len(clip))
+
+
+def run_tts_job(job, out_dir):
+    rng = np.random.default_rng(job["seed"])
+    speech, rate = voices.synthesise(job["voice"], job["text"], job["rate_factor"], job["pitch"])
+    speech = audio.trim(speech, rate)
+    kind = "complete"
+    if not job["label"]:
+        fragment_text = texts.prefix(job["text"], job["cut_words"])
+        fragment, _ = voices.synthesise(job["voice"], fragment_text, job["rate_factor"], job["pitch"])
+        cut = audio.cut_near(speech, rate, len(audio.trim(fragment, rate)) / rate)
+        if cut is None:
+            return []
+        speech, kind = cut, "cut:" + fragment_text.split()[-1]
+    clip, clip_rate = audio.build_clip(speech, rate, rng)
+    return [_record(job, job["label"], kind, clip, clip_rate, out_dir)]
+
+
+def run_human_job(job, out_dir):
+    rng = np.random.default_rng(job["seed"])
+    speech, rate = read_with_sox(job["path"])
+    speech = audio.trim(speech, rate)
+    if len(speech) < MIN_SPEECH_SECONDS * rate:
+        return []
+    records = []
+    clip, clip_rate = audio.build_clip(speech, rate, rng)
+    records.append(_record(job, 1, "complete", clip, clip_rate, out_dir, "-c"))
+    pauses = audio.inner_pauses(speech, rate)
+    if pauses:
+        cut = audio.fade_out(speech[:int(rng.choice(pauses))], rate)
+        clip, clip_rate = audio.build_clip(cut, rate, rng)
+        records.append(_record(job, 0, "cut:pause", clip, clip_rate, out_dir, "-i"))
+    return records
+
+
+def run_job(args):
+    job, out_dir = args
+    try:
+        return (run_tts_job if job["source"] == "tts" else run_human_job)(job, out_dir)
+    except (subprocess.SubprocessError, OSError, ValueError) as error:
+        print(f"skipped {job['id']}: {error}", file=sys.stderr)
+        return []
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--out", required=True)
+    parser.add_argument("--seed", type=int, default=7)
+    parser.add_argument("--scale", type=float, default=1.0, help="multiplies every clip count")
+    parser.add_argument("--workers", type=int, default=2)
+    parser.add_argument("--independent", action="store_true",
+                        help="only the independent evaluation split (human recordings never trained on)")
+    parser.add_argument("--variants", type=int, default=1,
+                        help="training-set draws (variant 0 also makes validation and test)")
+    args = parser.parse_args()
+
+    os.makedirs(os.path.join(args.out, "audio"), exist_ok=True)
+    jobs = []
+    for variant in range(args.variants):
+        jobs += human_jobs(args.seed, args.scale, variant) + tts_jobs(args.seed, args.scale, variant)
+    if args.independent:
+        jobs = human_jobs(args.seed, 1.0, 0, INDEPENDENT_PACKS)
+    manifest = os.path.join(args.out, "manifest.jsonl")
+    done = set()
+    if os.path.exists(manifest):  # resume: keep finished jobs
+        with open(manifest) as f:
+            done = {json.loads(line)["job"] for line in f}
+    todo = [j for j in jobs if j["id"] not in done]
+    print(f"{len(jobs)} jobs, {len(todo)} to run", flush=True)
+    with Pool(args.workers) as pool, open(manifest, "a") as out:
+        for n, records in enumerate(pool.imap(run_job, [(j, args.out) for j in todo], chunksize=4)):
+            job_id = todo[n]["id"]
+            for record in records:
+                out.write(json.dumps(dict(record, job=job_id), ensure_ascii=False) + "\n")
+            if not records:
+                out.write(json.dumps({"job": job_id, "skipped": True}) + "\n")
+            if n % 200 == 0:
+                out.flush()
+                print(f"{n}/{len(todo)}", flush=True)
+
+
+if __name__ == "__main__":
+    main()

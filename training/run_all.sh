@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Reproduces the embedded end-of-turn model from scratch:
+#   data synthesis -> features (node's own resampler and extractor) -> training
+#   -> float and int8 export -> ONNX Runtime evaluation -> models/.
+#
+# Usage: training/run_all.sh [RUN_NAME]
+# Environment: SCALE (clip-count multiplier, default 0.7), VARIANTS (training-set
+# draws, 2), HEAD_MINUTES (6),
+# STEM_MINUTES (30), FULL_MINUTES (0: the encoder layers stay identities).
+# Needs: scripts/setup.sh --training, and about an hour on 2 CPU cores.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+run_name=${1:-main}
+work=$root/training/work
+run=$root/training/runs/$run_name
+build=$root/build-training
+python=/usr/bin/python3
+export OMP_NUM_THREADS=${OMP_NUM_THREADS:-2}
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
+  -DVEYRA_BUILD_TESTS=OFF -DVEYRA_BUILD_BENCHMARKS=OFF -DVEYRA_BUILD_TRAINING_TOOLS=ON
+cmake --build "$build" -j2 --target veyra_train_prepare veyra_train_evaluate
+
+# Both steps resume: finished clips and checkpoints are kept.
+nice -n 5 $python "$root/training/make_dataset.py" --out "$work/dataset" --scale "${SCALE:-0.7}" --variants "${VARIANTS:-2}"
+nice -n 5 $python "$root/training/make_features.py" --dataset "$work/dataset" \
+  --out "$work/features" --native "$build/bin/veyra_train_prepare"
+# English human prompts, never trained or tuned on: an independent check.
+nice -n 5 $python "$root/training/make_dataset.py" --out "$work/independent" --independent
+nice -n 5 $python "$root/training/make_features.py" --dataset "$work/independent" \
+  --out "$work/features_independent" --splits independent --native "$build/bin/veyra_train_prepare"
+
+train() { nice -n 10 $python "$root/training/train.py" --features "$work/features" --run "$run" "$@"; }
+train --stage head --minutes "${HEAD_MINUTES:-6}" --eval-seconds 60
+train --stage stem --minutes "${STEM_MINUTES:-30}" --eval-seconds 400
+if [[ "${FULL_MINUTES:-0}" != 0 ]]; then
+  train --stage full --minutes "$FULL_MINUTES" --eval-seconds 600
+fi
+
+$python "$root/training/export_model.py" --checkpoint "$run/best.pt" \
+  --calibration "$work/features/train.npy" --calibration-items 256 \
+  --float-out "$run/veyra_end_of_turn_float.onnx" --int8-out "$run/veyra_end_of_turn.onnx"
+$python "$root/training/evaluate_model.py" --features "$work/features" --split test \
+  --float "$run/veyra_end_of_turn_float.onnx" --int8 "$run/veyra_end_of_turn.onnx" \
+  --evaluator "$build/bin/veyra_train_evaluate" --out "$run/test_metrics.json"
+$python "$root/training/evaluate_model.py" --features "$work/features_independent" --split independent \
+  --float "$run/veyra_end_of_turn_float.onnx" --int8 "$run/veyra_end_of_turn.onnx" \
+  --evaluator "$build/bin/veyra_train_evaluate" --out "$run/independent_metrics.json"
+$python "$root/training/compare_properties.py" "$run/veyra_end_of_turn.onnx"
+
+cp "$run/veyra_end_of_turn.onnx" "$root/models/veyra_end_of_turn.onnx"
+echo "models/veyra_end_of_turn.onnx replaced; rebuild the module to embed it."

@@ -1,0 +1,146 @@
+"""Data synthesis helpers: sentences and cut points, audio cuts, splits, metrics,
+and the NumPy feature reference."""
+import os
+import sys
+import unittest
+
+import numpy as np
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from veyra_train import audio, texts, voices  # noqa: E402
+from veyra_train.features_ref import log_mel, mel_filterbank, right_align  # noqa: E402
+from veyra_train.metrics import binary_metrics, roc_auc  # noqa: E402
+
+import make_dataset  # noqa: E402
+
+
+class TextTest(unittest.TestCase):
+    def test_sentences_are_seeded_and_distinct(self):
+        for language in texts.CONTINUATION_WORDS:
+            first = texts.sentences(language, 200, 1)
+            self.assertEqual(first, texts.sentences(language, 200, 1))
+            self.assertEqual(len(first), len(set(first)))
+
+    def test_cuts_stop_after_a_word_that_asks_for_more(self):
+        for language, words in texts.CONTINUATION_WORDS.items():
+            for sentence in texts.sentences(language, 300, 2):
+                total = len(sentence.split())
+                for point in texts.cut_points(sentence, language):
+                    self.assertGreaterEqual(point, 2)
+                    self.assertLessEqual(point, total - 2)
+                    last = sentence.split()[point - 1]
+                    self.assertTrue(last.endswith(",") or texts._bare(last) in words, (sentence, point))
+
+    def test_prefix_drops_a_trailing_comma(self):
+        self.assertEqual(texts.prefix("We need eggs, milk and bread.", 3), "We need eggs")
+
+    def test_sentence_splits_are_disjoint(self):
+        for language in ("en", "it"):
+            split = make_dataset.split_sentences(language, 7)
+            self.assertFalse(set(split["train"]) & set(split["test"]))
+            self.assertFalse(set(split["train"]) & set(split["val"]))
+
+
+class VoiceSplitTest(unittest.TestCase):
+    def test_test_voices_are_never_training_voices(self):
+        for language in ("en", "es", "fr", "it", "ru"):
+            train = set(voices.voices_for(language, "train"))
+            self.assertTrue(train)
+            self.assertFalse(train & set(voices.voices_for(language, "test")))
+            self.assertEqual(train, set(voices.voices_for(language, "val")))
+
+    def test_human_test_packs_are_not_training_packs(self):
+        train = {d for _, d, split, _ in make_dataset.HUMAN_PACKS if split == "train"}
+        test = {d for _, d, split, _ in make_dataset.HUMAN_PACKS if split == "test"}
+        self.assertFalse(train & test)
+        independent = {d for _, d, _, _ in make_dataset.INDEPENDENT_PACKS}
+        self.assertFalse(independent & {d for _, d, _, _ in make_dataset.HUMAN_PACKS})
+
+
+def _tone(seconds, rate, level=0.5):
+    t = np.arange(int(seconds * rate)) / rate
+    return (level * np.sin(2 * np.pi * 220 * t)).astype(np.float32)
+
+
+class AudioTest(unittest.TestCase):
+    rate = 16000
+
+    def test_inner_pause_is_found_between_two_words(self):
+        signal = np.concatenate([_tone(0.6, self.rate), np.zeros(int(0.2 * self.rate), np.float32),
+                                 _tone(0.6, self.rate)])
+        pauses = audio.inner_pauses(signal, self.rate)
+        self.assertEqual(len(pauses), 1)
+        self.assertAlmostEqual(pauses[0] / self.rate, 0.7, delta=0.02)
+
+    def test_no_pause_in_continuous_speech(self):
+        self.assertEqual(audio.inner_pauses(_tone(1.5, self.rate), self.rate), [])
+
+    def test_cut_lands_in_the_quiet_gap_near_the_expected_time(self):
+        signal = np.concatenate([_tone(0.8, self.rate), _tone(0.1, self.rate, 0.001),
+                                 _tone(0.8, self.rate)])
+        cut = audio.cut_near(signal, self.rate, 0.95)
+        self.assertIsNotNone(cut)
+        self.assertAlmostEqual(len(cut) / self.rate, 0.85, delta=0.06)
+        self.assertEqual(cut[-1], 0.0)  # faded out, no click
+
+    def test_trim_removes_silence_on_both_sides(self):
+        pad = np.zeros(int(0.3 * self.rate), np.float32)
+        trimmed = audio.trim(np.concatenate([pad, _tone(0.5, self.rate), pad]), self.rate)
+        self.assertAlmostEqual(len(trimmed) / self.rate, 0.5, delta=0.02)
+
+    def test_clip_keeps_the_speech_and_a_bounded_trailing_pause(self):
+        rng = np.random.default_rng(1)
+        speech = _tone(1.0, self.rate)
+        clip, rate = audio.build_clip(speech, self.rate, rng, augment=False)
+        self.assertEqual(rate, self.rate)
+        self.assertLessEqual(len(clip), len(speech) + int(1.0 * self.rate))
+        self.assertGreaterEqual(len(clip), len(speech))
+
+    def test_telephone_band_is_8k_and_band_limited(self):
+        samples, rate = audio.telephone(_tone(1.0, self.rate) + _tone(1.0, self.rate), self.rate)
+        self.assertEqual(rate, 8000)
+        spectrum = np.abs(np.fft.rfft(samples))
+        freqs = np.fft.rfftfreq(len(samples), 1 / 8000)
+        self.assertLess(spectrum[freqs < 250].max(), 1e-3 * spectrum.max())
+
+
+class FeatureReferenceTest(unittest.TestCase):
+    def test_silence_gives_minus_one_and_a_half(self):
+        np.testing.assert_array_equal(log_mel(np.zeros(128000, np.float32)), -1.5)
+
+    def test_1khz_sine_peaks_in_band_28(self):
+        t = np.arange(128000) / 16000
+        features = log_mel(np.sin(2 * np.pi * 1000 * t).astype(np.float32))
+        self.assertAlmostEqual(float(features.max()), 1.961, delta=0.002)
+        self.assertEqual(int(features[:, 100].argmax()), 28)
+
+    def test_filterbank_rows(self):
+        bank = mel_filterbank()
+        self.assertAlmostEqual(float(bank[0, 1]), 0.2164, places=4)
+        self.assertAlmostEqual(float(bank[29, 27]), 0.9986, places=4)
+        self.assertEqual(int(bank[:, 0].max()), 0)
+
+    def test_right_align_keeps_the_newest_samples(self):
+        frame = right_align(np.arange(1, 130001, dtype=np.float32))
+        self.assertEqual(frame[0], 2001.0)
+        frame = right_align(np.ones(10, np.float32))
+        self.assertEqual(frame[:-10].max(), 0.0)
+        self.assertEqual(frame[-10:].min(), 1.0)
+
+
+class MetricsTest(unittest.TestCase):
+    def test_auc_matches_pair_counting_with_ties(self):
+        rng = np.random.default_rng(0)
+        labels = rng.integers(0, 2, 60)
+        scores = np.round(rng.random(60), 1)
+        pairs = [(p > n) + 0.5 * (p == n) for p in scores[labels == 1] for n in scores[labels == 0]]
+        self.assertAlmostEqual(roc_auc(labels, scores), float(np.mean(pairs)))
+
+    def test_threshold_is_strict_like_the_node(self):
+        metrics = binary_metrics(np.array([1, 0]), np.array([0.5, 0.5]))
+        self.assertEqual(metrics["recall"], 0.0)
+        self.assertEqual(metrics["accuracy"], 0.5)
+
+
+if __name__ == "__main__":
+    unittest.main()

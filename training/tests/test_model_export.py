@@ -1,0 +1,124 @@
+"""The exported graphs keep the model contract and agree with the network."""
+import os
+import sys
+import unittest
+
+import numpy as np
+import onnx
+import torch
+from onnx import TensorProto, numpy_helper
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from veyra_train.export import export_float  # noqa: E402
+from veyra_train.graph_eval import run_graph  # noqa: E402
+from veyra_train.model import EndOfTurnNet  # noqa: E402
+from veyra_train.quantize import int8_per_channel, quantise, uint8_parameters  # noqa: E402
+
+torch.set_num_threads(int(os.environ.get("OMP_NUM_THREADS", "2")))
+
+
+def _features(batch, seed):
+    return torch.from_numpy(np.random.default_rng(seed).normal(0.0, 0.5, (batch, 80, 800)).astype(np.float32))
+
+
+class ExportTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        torch.manual_seed(3)
+        cls.net = EndOfTurnNet().eval()
+        cls.float_model = export_float(cls.net)
+        cls.int8_model = quantise(cls.float_model, [_features(4, 1), _features(4, 2)])
+
+    def test_contract_input_and_output(self):
+        graph = self.int8_model.graph
+        self.assertEqual([i.name for i in graph.input], ["input_features"])
+        dims = graph.input[0].type.tensor_type.shape.dim
+        self.assertTrue(dims[0].dim_param)  # symbolic batch
+        self.assertEqual([d.dim_value for d in dims[1:]], [80, 800])
+        self.assertEqual(graph.input[0].type.tensor_type.elem_type, TensorProto.FLOAT)
+        self.assertEqual(graph.output[0].name, "logits")
+        self.assertEqual(graph.node[-1].op_type, "Sigmoid")
+        onnx.checker.check_model(self.int8_model)
+
+    def test_float_graph_matches_network(self):
+        x = _features(2, 5)
+        with torch.no_grad():
+            expected = self.net(x)
+        torch.testing.assert_close(run_graph(self.float_model, x), expected, atol=1e-5, rtol=1e-4)
+
+    def test_quantised_graph_layout(self):
+        graph = self.int8_model.graph
+        ops = [n.op_type for n in graph.node]
+        self.assertEqual(ops.count("QuantizeLinear"), 78)
+        self.assertEqual(ops.count("DequantizeLinear"), 114)
+        self.assertNotIn("Constant", ops)
+        self.assertNotIn("Identity", ops)
+        weights = [i for i in graph.initializer if i.name.endswith("_quantized")]
+        self.assertEqual(sum(i.data_type == TensorProto.INT8 for i in weights), 31)
+        self.assertEqual(sum(i.data_type == TensorProto.INT32 for i in weights), 5)
+        # The model input itself is quantised.
+        self.assertIn("input_features", [n.input[0] for n in graph.node if n.op_type == "QuantizeLinear"])
+        self.assertEqual(self.int8_model.producer_name, "onnx.quantize")
+
+    def test_bias_scale_is_input_times_weight_scale(self):
+        values = {i.name: numpy_helper.to_array(i) for i in self.int8_model.graph.initializer}
+        conv = next(n for n in self.int8_model.graph.node if n.op_type == "Conv")
+        input_scale = values["input_features_scale"]
+        weight_scale = values[conv.input[1].replace("_dequantized", "_scale")]
+        bias_scale = values[conv.input[2].replace("_dequantized", "_scale")]
+        np.testing.assert_allclose(bias_scale, input_scale * weight_scale, rtol=1e-6)
+
+    def test_quantised_probabilities_stay_close(self):
+        x = _features(3, 9)
+        with torch.no_grad():
+            expected = self.net(x)
+        self.assertLess(float((run_graph(self.int8_model, x) - expected).abs().max()), 0.05)
+
+
+class SkippedLayersTest(unittest.TestCase):
+    def test_skipped_layers_are_identities(self):
+        torch.manual_seed(4)
+        net = EndOfTurnNet().eval()
+        net.skip_layers(range(4))
+        x = _features(1, 2)
+        with torch.no_grad():
+            skipped = net(x)
+            net.skipped_layers = set()
+            computed = net(x)
+        torch.testing.assert_close(skipped, computed, atol=0.0, rtol=0.0)
+
+
+class SharedWeightsTest(unittest.TestCase):
+    def test_layers_at_identity_still_get_their_own_weights(self):
+        # Zeroed projections are equal tensors, which the exporter merges.
+        torch.manual_seed(6)
+        net = EndOfTurnNet().eval()
+        net.skip_layers(range(4))
+        model = quantise(export_float(net), [_features(2, 1)])
+        onnx.checker.check_model(model)
+        names = [i.name for i in model.graph.initializer]
+        self.assertEqual(len(names), len(set(names)))
+        weights = [i for i in model.graph.initializer if i.data_type == TensorProto.INT8
+                   and i.name.endswith("_quantized")]
+        self.assertEqual(len(weights), 31)
+
+
+class QuantisationArithmeticTest(unittest.TestCase):
+    def test_per_channel_weights_round_trip_within_half_a_step(self):
+        weight = np.random.default_rng(0).normal(size=(16, 8, 3)).astype(np.float32)
+        weight[3] *= 100.0  # one loud channel must not coarsen the others
+        quantised, scale = int8_per_channel(weight, 0)
+        restored = quantised.astype(np.float32) * scale[:, None, None]
+        self.assertTrue(np.all(np.abs(restored - weight) <= scale[:, None, None] / 2 + 1e-6))
+        self.assertLess(scale[0], scale[3] / 50)
+
+    def test_uint8_parameters_cover_the_range_and_zero(self):
+        scale, zero_point = uint8_parameters(-1.5, 2.0)
+        self.assertAlmostEqual(float(scale), 3.5 / 255, places=7)
+        self.assertAlmostEqual((0 - int(zero_point)) * float(scale), -1.5, delta=float(scale))
+        scale, zero_point = uint8_parameters(0.0, 1.0)  # softmax output
+        self.assertEqual(int(zero_point), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()

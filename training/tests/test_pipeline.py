@@ -1,0 +1,158 @@
+"""The pipeline's moving parts: QDQ arithmetic of the evaluator, resumable
+staged training, and the native batch tools (skipped until they are built)."""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+from types import SimpleNamespace
+
+import numpy as np
+import torch
+from onnx import helper, TensorProto
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, ".."))
+import train  # noqa: E402
+from veyra_train.features_ref import log_mel, right_align  # noqa: E402
+from veyra_train.graph_eval import run_graph  # noqa: E402
+
+BUILD_BIN = os.path.join(HERE, "..", "..", "build-training", "bin")
+PREPARE = os.path.join(BUILD_BIN, "veyra_train_prepare")
+EVALUATE = os.path.join(BUILD_BIN, "veyra_train_evaluate")
+MODEL = os.path.join(HERE, "..", "..", "models", "veyra_end_of_turn.onnx")
+
+
+def _qdq_model(scale, zero_point, dtype):
+    q = helper.make_node("QuantizeLinear", ["x", "s", "z"], ["q"])
+    dq = helper.make_node("DequantizeLinear", ["q", "s", "z"], ["y"])
+    graph = helper.make_graph(
+        [q, dq], "g", [helper.make_tensor_value_info("x", TensorProto.FLOAT, [None])],
+        [helper.make_tensor_value_info("y", TensorProto.FLOAT, [None])],
+        [helper.make_tensor("s", TensorProto.FLOAT, [], [scale]),
+         helper.make_tensor("z", dtype, [], [zero_point])])
+    return helper.make_model(graph)
+
+
+class QdqEvaluatorTest(unittest.TestCase):
+    def test_uint8_round_trip_saturates_at_the_range_ends(self):
+        model = _qdq_model(0.1, 10, TensorProto.UINT8)
+        x = torch.tensor([-5.0, -1.0, 0.0, 0.04, 0.06, 24.5, 100.0])
+        y = run_graph(model, x)
+        # Range of the pair: (0 - 10) * 0.1 .. (255 - 10) * 0.1
+        torch.testing.assert_close(y, torch.tensor([-1.0, -1.0, 0.0, 0.0, 0.1, 24.5, 24.5]))
+
+
+def _tiny_features(directory, count=8, seed=0):
+    rng = np.random.default_rng(seed)
+    for split in ("train", "val"):
+        features = rng.normal(0.0, 0.5, (count, 80, 800)).astype(np.float16)
+        labels = [i % 2 for i in range(count)]
+        features[np.array(labels) == 1, :, -50:] += 1.0  # something to learn
+        np.save(os.path.join(directory, f"{split}.npy"), features)
+        with open(os.path.join(directory, f"{split}.jsonl"), "w") as f:
+            for label in labels:
+                f.write(json.dumps({"label": label}) + "\n")
+
+
+class StagedTrainingTest(unittest.TestCase):
+    def _args(self, features, run, stage, minutes):
+        return SimpleNamespace(features=features, run=run, stage=stage, minutes=minutes,
+                               batch_size=4, eval_seconds=1e9, seed=1)
+
+    def test_stages_resume_and_hand_over(self):
+        torch.set_num_threads(1)
+        with tempfile.TemporaryDirectory() as tmp:
+            _tiny_features(tmp)
+            run = os.path.join(tmp, "run")
+            train.Trainer(self._args(tmp, run, "head", 0.05)).run()
+            head = torch.load(os.path.join(run, "last.pt"))
+            self.assertEqual(head["state"]["stage"], "head")
+            self.assertGreater(head["state"]["step"], 0)
+            self.assertTrue(os.path.exists(os.path.join(run, "best.pt")))
+
+            # A finished stage resumed with the same budget does no more steps.
+            again = train.Trainer(self._args(tmp, run, "head", 0.05))
+            self.assertEqual(again.state["step"], head["state"]["step"])
+
+            # The next stage starts its own schedule from the head's weights,
+            # with the stem trainable and the encoder layers still identities.
+            stem = train.Trainer(self._args(tmp, run, "stem", 0.05))
+            self.assertEqual(stem.state["step"], 0)
+            self.assertTrue(stem.model.conv1.weight.requires_grad)
+            torch.testing.assert_close(stem.model.classifier.last.weight,
+                                       head["model"]["classifier.last.weight"])
+            for layer in stem.model.layers:
+                self.assertEqual(float(layer.attention.out.weight.abs().sum()), 0.0)
+
+    def test_learning_rate_warms_up_then_decays_to_zero(self):
+        trainer = SimpleNamespace(args=SimpleNamespace(minutes=10.0, stage="stem"), state={})
+        rates = []
+        for elapsed in (0.0, 15.0, 30.0, 300.0, 600.0):
+            trainer.state["elapsed"] = elapsed
+            rates.append(train.Trainer.learning_rate(trainer))
+        peak = train.STAGE_LEARNING_RATES["stem"]
+        self.assertEqual(rates[0], 0.0)
+        self.assertAlmostEqual(rates[2], peak)
+        self.assertLess(rates[3], peak)
+        self.assertAlmostEqual(rates[4], 0.0)
+
+    def test_batches_are_class_balanced(self):
+        labels = np.array([1] * 90 + [0] * 10, dtype=np.float32)
+        batch = next(train.balanced_batches(labels, 16, np.random.default_rng(0)))
+        self.assertEqual(int(labels[batch].sum()), 8)
+
+
+@unittest.skipUnless(os.path.exists(PREPARE) and os.path.exists(EVALUATE),
+                     "training tools not built (VEYRA_BUILD_TRAINING_TOOLS)")
+class NativeToolsTest(unittest.TestCase):
+    def test_prepare_matches_the_reference_and_keeps_the_newest_8_seconds(self):
+        rng = np.random.default_rng(2)
+        long_clip = (0.1 * rng.standard_normal(150000)).astype(np.float32)  # > 8 s at 16 kHz
+        short_clip = (0.1 * rng.standard_normal(20000)).astype(np.float32)
+        with tempfile.TemporaryDirectory() as tmp:
+            listing = os.path.join(tmp, "list.txt")
+            with open(listing, "w") as f:
+                for i, clip in enumerate((long_clip, short_clip)):
+                    clip.tofile(os.path.join(tmp, f"{i}.f32"))
+                    f.write(f"16000 {os.path.join(tmp, f'{i}.f32')}\n")
+            out = os.path.join(tmp, "features.f32")
+            subprocess.run([PREPARE, listing, out], check=True)
+            features = np.fromfile(out, np.float32).reshape(2, 80, 800)
+        for clip, computed in zip((long_clip, short_clip), features):
+            np.testing.assert_allclose(computed, log_mel(right_align(clip)), atol=1e-4)
+
+    def test_prepare_rejects_a_bad_list(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            listing = os.path.join(tmp, "list.txt")
+            with open(listing, "w") as f:
+                f.write("not-a-rate clip.f32\n")
+            result = subprocess.run([PREPARE, listing, os.path.join(tmp, "out.f32")],
+                                    capture_output=True, text=True)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("bad line", result.stderr)
+
+    def test_evaluate_scores_every_item_as_a_probability(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            features = os.path.join(tmp, "features.f32")
+            np.full((3, 80, 800), -1.5, np.float32).tofile(features)
+            out = os.path.join(tmp, "p.txt")
+            subprocess.run([EVALUATE, MODEL, features, out, "2"], check=True)
+            probabilities = np.loadtxt(out, ndmin=1)
+        self.assertEqual(len(probabilities), 3)
+        self.assertTrue(np.all((probabilities >= 0) & (probabilities <= 1)))
+        self.assertEqual(len(set(probabilities.tolist())), 1)  # same input, same answer
+
+    def test_evaluate_rejects_a_truncated_feature_file(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            features = os.path.join(tmp, "features.f32")
+            np.zeros(1000, np.float32).tofile(features)
+            result = subprocess.run([EVALUATE, MODEL, features, os.path.join(tmp, "p.txt")],
+                                    capture_output=True, text=True)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("whole number", result.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,221 @@
+#!/usr/bin/python3
+"""Trains the end-of-turn network on stored features, CPU only, resumable.
+
+    OMP_NUM_THREADS=2 nice -n 10 /usr/bin/python3 training/train.py \
+        --features training/work/features --run training/runs/NAME --stage head --minutes 10
+
+Stages, each continuing from the run's last checkpoint:
+  head  the convolution stem stays at its seeded initialisation and its output
+        is computed once; positions, final norm, pooling and classifier learn.
+  stem  the stem learns too (the "cheap path": encoder layers kept as
+        identities, which is most of this network's compute).
+  full  the last encoder layer learns as well, starting from identity.
+The learning rate follows warmup and a cosine over the stage's time budget,
+so a run under varying machine load still ends its schedule on time.
+Checkpoints (RUN/last.pt every few minutes, RUN/best.pt on best validation
+accuracy) make an interrupted stage resume where it stopped.
+"""
+import argparse
+import json
+import math
+import os
+import sys
+import time
+
+import numpy as np
+import torch
+import torch.nn.functional as F
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from veyra_train.metrics import binary_metrics  # noqa: E402
+from veyra_train.model import NUM_LAYERS, EndOfTurnNet, gelu  # noqa: E402
+
+CHECKPOINT_SECONDS = 180
+STAGE_LEARNING_RATES = {"head": 1e-3, "stem": 3e-4, "full": 1.5e-4}
+WARMUP_FRACTION = 0.05
+
+
+def load_split(features_dir, split):
+    features = np.load(os.path.join(features_dir, f"{split}.npy"), mmap_mode="r")
+    with open(os.path.join(features_dir, f"{split}.jsonl")) as f:
+        records = [json.loads(line) for line in f]
+    labels = np.array([r["label"] for r in records], dtype=np.float32)
+    return np.array(features), labels, records  # in memory: read every step
+
+
+def balanced_batches(labels, batch_size, rng):
+    """Endless batches with equal numbers of complete and incomplete clips."""
+    positives, negatives = np.nonzero(labels > 0.5)[0], np.nonzero(labels < 0.5)[0]
+    half = batch_size // 2
+    while True:
+        yield np.concatenate([rng.choice(positives, half), rng.choice(negatives, batch_size - half)])
+
+
+def stem_output(model, features):
+    x = gelu(model.conv1(features))
+    return gelu(model.conv2(x)).transpose(1, 2)
+
+
+def head_score(model, stem):
+    """The network above the stem, with skipped encoder layers left out."""
+    x = stem + model.positions
+    for i, layer in enumerate(model.layers):
+        if i not in model.skipped_layers:
+            x = layer(x)
+    return model.classifier(model.pooling(model.final_norm(x)))
+
+
+class Trainer:
+    def __init__(self, args):
+        self.args = args
+        torch.manual_seed(args.seed)
+        self.model = EndOfTurnNet()
+        self.rng = np.random.default_rng(args.seed)
+        self.train_x, self.train_y, _ = load_split(args.features, "train")
+        self.val_x, self.val_y, _ = load_split(args.features, "val")
+        self.state = {"stage": None, "elapsed": 0.0, "step": 0, "best_accuracy": -1.0}
+        self.optimizer = None
+        self._restore()
+        self._configure_stage()
+
+    # --- checkpoints -----------------------------------------------------
+    def _path(self, name):
+        return os.path.join(self.args.run, name)
+
+    def _restore(self):
+        os.makedirs(self.args.run, exist_ok=True)
+        if os.path.exists(self._path("last.pt")):
+            saved = torch.load(self._path("last.pt"))
+            self.model.load_state_dict(saved["model"])
+            self.state = saved["state"]
+            self.saved_optimizer = saved["optimizer"] if saved["state"]["stage"] == self.args.stage else None
+            print(f"resumed {self.state}", flush=True)
+        else:
+            self.saved_optimizer = None
+        if self.state["stage"] != self.args.stage:
+            self.state.update(stage=self.args.stage, elapsed=0.0, step=0)
+
+    def save(self, name="last.pt"):
+        torch.save({"model": self.model.state_dict(), "optimizer": self.optimizer.state_dict(),
+                    "state": self.state}, self._path(name) + ".tmp")
+        os.replace(self._path(name) + ".tmp", self._path(name))
+
+    # --- stages ----------------------------------------------------------
+    def _configure_stage(self):
+        stage = self.args.stage
+        skipped = range(NUM_LAYERS) if stage in ("head", "stem") else range(NUM_LAYERS - 1)
+        if not self.model.skipped_layers and self.state["step"] == 0 and stage != "full":
+            self.model.skip_layers(skipped)
+        else:
+            self.model.skipped_layers = set(skipped)
+        if stage == "full":
+            if self.state["step"] == 0:
+                self.model.layers[NUM_LAYERS - 1].make_identity()
+            self.model.unskip_layer(NUM_LAYERS - 1)
+        train_stem = stage != "head"
+        for p in list(self.model.conv1.parameters()) + list(self.model.conv2.parameters()):
+            p.requires_grad_(train_stem)
+        for i in self.model.skipped_layers:
+            for p in self.model.layers[i].parameters():
+                p.requires_grad_(False)
+        parameters = [p for p in self.model.parameters() if p.requires_grad]
+        self.optimizer = torch.optim.AdamW(parameters, lr=STAGE_LEARNING_RATES[stage],
+                                           weight_decay=0.02)
+        if self.saved_optimizer is not None:
+            self.optimizer.load_state_dict(self.saved_optimizer)
+        self.cached_stem = None
+        if stage == "head":
+            self.cached_stem = self._stem_cache(self.train_x)
+            self.cached_val_stem = self._stem_cache(self.val_x)
+        print(f"stage {stage}: {sum(p.numel() for p in parameters)} trainable parameters", flush=True)
+
+    def _stem_cache(self, features):
+        out = np.zeros((len(features), 400, 384), np.float16)
+        with torch.no_grad():
+            for start in range(0, len(features), 32):
+                x = torch.from_numpy(features[start:start + 32].astype(np.float32))
+                out[start:start + 32] = stem_output(self.model, x).numpy().astype(np.float16)
+        return out
+
+    def _scores(self, indices, features, cache):
+        if cache is not None:
+            return head_score(self.model, torch.from_numpy(cache[indices].astype(np.float32)))
+        x = torch.from_numpy(features[indices].astype(np.float32))
+        return head_score(self.model, stem_output(self.model, x))
+
+    def learning_rate(self):
+        progress = min(1.0, self.state["elapsed"] / (self.args.minutes * 60))
+        peak = STAGE_LEARNING_RATES[self.args.stage]
+        if progress < WARMUP_FRACTION:
+            return peak * progress / WARMUP_FRACTION
+        return peak * 0.5 * (1 + math.cos(math.pi * (progress - WARMUP_FRACTION) / (1 - WARMUP_FRACTION)))
+
+    def evaluate(self):
+        self.model.eval()
+        probabilities = []
+        with torch.no_grad():
+            for start in range(0, len(self.val_y), 32):
+                idx = np.arange(start, min(start + 32, len(self.val_y)))
+                cache = self.cached_val_stem if self.cached_stem is not None else None
+                probabilities.append(torch.sigmoid(self._scores(idx, self.val_x, cache)).numpy().ravel())
+        self.model.train()
+        return binary_metrics(self.val_y, np.concatenate(probabilities))
+
+    def run(self):
+        batches = balanced_batches(self.train_y, self.args.batch_size, self.rng)
+        budget = self.args.minutes * 60
+        last_save = last_eval = time.time()
+        losses = []
+        self.model.train()
+        while self.state["elapsed"] < budget:
+            started = time.time()
+            indices = next(batches)
+            for group in self.optimizer.param_groups:
+                group["lr"] = self.learning_rate()
+            scores = self._scores(indices, self.train_x, self.cached_stem)
+            target = torch.from_numpy(self.train_y[indices]).unsqueeze(1)
+            loss = F.binary_cross_entropy_with_logits(scores, target)
+            self.optimizer.zero_grad()
+            loss.backward()
+            torch.nn.utils.clip_grad_norm_(self.model.parameters(), 1.0)
+            self.optimizer.step()
+            losses.append(float(loss))
+            self.state["step"] += 1
+            self.state["elapsed"] += time.time() - started
+            if time.time() - last_eval > self.args.eval_seconds or self.state["elapsed"] >= budget:
+                self._report(losses)
+                losses, last_eval = [], time.time()
+            if time.time() - last_save > CHECKPOINT_SECONDS:
+                self.save()
+                last_save = time.time()
+        self.save()
+
+    def _report(self, losses):
+        metrics = self.evaluate()
+        line = dict(stage=self.args.stage, step=self.state["step"],
+                    elapsed=round(self.state["elapsed"]), lr=self.learning_rate(),
+                    loss=float(np.mean(losses)) if losses else None, **metrics)
+        print(json.dumps(line), flush=True)
+        with open(self._path("log.jsonl"), "a") as f:
+            f.write(json.dumps(line) + "\n")
+        if metrics["accuracy"] > self.state["best_accuracy"]:
+            self.state["best_accuracy"] = metrics["accuracy"]
+            self.save("best.pt")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--features", required=True)
+    parser.add_argument("--run", required=True)
+    parser.add_argument("--stage", choices=("head", "stem", "full"), required=True)
+    parser.add_argument("--minutes", type=float, required=True, help="training time of this stage")
+    parser.add_argument("--batch-size", type=int, default=16)
+    parser.add_argument("--eval-seconds", type=float, default=240)
+    parser.add_argument("--seed", type=int, default=20)
+    args = parser.parse_args()
+    torch.set_num_threads(int(os.environ.get("OMP_NUM_THREADS", "2")))
+    Trainer(args).run()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,158 @@
+"""The end-of-turn network: log-mel [batch, 80, 800] -> probability [batch, 1].
+
+The layer order, widths and constants are fixed by the module's model
+contract; the exported graph is what the node embeds, so every operation here
+is written the way it should appear in ONNX (exact-erf GELU, scaled query and
+key, Linear on 3-D tensors as MatMul + Add, on 2-D tensors as Gemm).
+"""
+import math
+
+import torch
+from torch import nn
+
+NUM_MEL_BANDS = 80
+NUM_FRAMES = 800
+NUM_POSITIONS = 400
+WIDTH = 384
+NUM_HEADS = 6
+HEAD_WIDTH = 64
+FEED_FORWARD_WIDTH = 1536
+NUM_LAYERS = 4
+LAYER_NORM_EPS = 1e-5
+# Query and key are each scaled by HEAD_WIDTH ** -0.25 so that their product
+# carries the usual 1/sqrt(HEAD_WIDTH) without large intermediate values.
+QK_SCALE = 0.35355339
+
+
+def head_matmul(a, b):
+    """a @ b over [batch, heads, ...] tensors. Exports as one MatMul; in
+    training it runs as one 2-D product per batch item and head, because this
+    torch build's batched product is many times slower than its 2-D one."""
+    if torch.onnx.is_in_onnx_export():
+        return a @ b
+    pairs = zip(a.reshape(-1, *a.shape[-2:]), b.reshape(-1, *b.shape[-2:]))
+    return torch.stack([x @ y for x, y in pairs]).reshape(*a.shape[:-1], b.shape[-1])
+
+
+def gelu(x):
+    """Exact GELU, spelled out so the export is Div, Erf, Add, Mul, Mul."""
+    return x * 0.5 * (1.0 + torch.erf(x / math.sqrt(2.0)))
+
+
+class SelfAttention(nn.Module):
+    def __init__(self):
+        super().__init__()
+        self.query = nn.Linear(WIDTH, WIDTH)
+        self.key = nn.Linear(WIDTH, WIDTH, bias=False)
+        self.value = nn.Linear(WIDTH, WIDTH)
+        self.out = nn.Linear(WIDTH, WIDTH)
+
+    # The number of positions is fixed by the input contract, so every reshape
+    # uses constant shapes (-1 stands for the batch) and the export needs no
+    # run-time shape arithmetic.
+    @staticmethod
+    def _heads(x):
+        return x.reshape(-1, NUM_POSITIONS, NUM_HEADS, HEAD_WIDTH)
+
+    def forward(self, x):
+        q = self._heads(self.query(x) * QK_SCALE).transpose(1, 2)
+        k_transposed = self._heads(self.key(x) * QK_SCALE).permute(0, 2, 3, 1)
+        v = self._heads(self.value(x)).transpose(1, 2)
+        weights = torch.softmax(head_matmul(q, k_transposed), dim=-1)
+        mixed = head_matmul(weights, v).transpose(1, 2).reshape(-1, NUM_POSITIONS, WIDTH)
+        return self.out(mixed)
+
+
+class EncoderLayer(nn.Module):
+    """Pre-norm transformer layer."""
+
+    def __init__(self):
+        super().__init__()
+        self.attention_norm = nn.LayerNorm(WIDTH, eps=LAYER_NORM_EPS)
+        self.attention = SelfAttention()
+        self.feed_forward_norm = nn.LayerNorm(WIDTH, eps=LAYER_NORM_EPS)
+        self.feed_forward_in = nn.Linear(WIDTH, FEED_FORWARD_WIDTH)
+        self.feed_forward_out = nn.Linear(FEED_FORWARD_WIDTH, WIDTH)
+
+    def make_identity(self):
+        """Zeroes the layer's two output projections: the layer then passes
+        its input through unchanged, and training can start from there."""
+        with torch.no_grad():
+            for linear in (self.attention.out, self.feed_forward_out):
+                linear.weight.zero_()
+                linear.bias.zero_()
+
+    def forward(self, x):
+        x = x + self.attention(self.attention_norm(x))
+        hidden = gelu(self.feed_forward_in(self.feed_forward_norm(x)))
+        return x + self.feed_forward_out(hidden)
+
+
+class AttentionPooling(nn.Module):
+    """Weighted mean over positions, with weights the network learns to place."""
+
+    def __init__(self):
+        super().__init__()
+        self.hidden = nn.Linear(WIDTH, 256)
+        self.score = nn.Linear(256, 1)
+
+    def forward(self, x):
+        weights = torch.softmax(self.score(torch.tanh(self.hidden(x))), dim=1)
+        return (x * weights).sum(dim=1)
+
+
+class Classifier(nn.Module):
+    def __init__(self):
+        super().__init__()
+        self.first = nn.Linear(WIDTH, 256)
+        self.norm = nn.LayerNorm(256, eps=LAYER_NORM_EPS)
+        self.second = nn.Linear(256, 64)
+        self.last = nn.Linear(64, 1)
+
+    def forward(self, pooled):
+        x = gelu(self.norm(self.first(pooled)))
+        x = gelu(self.second(x))
+        return self.last(x)
+
+
+class EndOfTurnNet(nn.Module):
+    def __init__(self):
+        super().__init__()
+        self.conv1 = nn.Conv1d(NUM_MEL_BANDS, WIDTH, kernel_size=3, stride=1, padding=1)
+        self.conv2 = nn.Conv1d(WIDTH, WIDTH, kernel_size=3, stride=2, padding=1)
+        self.positions = nn.Parameter(torch.randn(NUM_POSITIONS, WIDTH) * 0.02)
+        self.layers = nn.ModuleList(EncoderLayer() for _ in range(NUM_LAYERS))
+        self.final_norm = nn.LayerNorm(WIDTH, eps=LAYER_NORM_EPS)
+        self.pooling = AttentionPooling()
+        self.classifier = Classifier()
+        # Encoder layers left out of training; they must be identities (see
+        # EncoderLayer.make_identity). The export always runs every layer.
+        self.skipped_layers = set()
+
+    def skip_layers(self, indices):
+        """Makes the given layers identities and leaves them out of training
+        runs, which costs most of the compute of this network."""
+        self.skipped_layers = set(indices)
+        for i in self.skipped_layers:
+            self.layers[i].make_identity()
+            for parameter in self.layers[i].parameters():
+                parameter.requires_grad_(False)
+
+    def unskip_layer(self, index):
+        self.skipped_layers.discard(index)
+        for parameter in self.layers[index].parameters():
+            parameter.requires_grad_(True)
+
+    def score(self, features):
+        """Pre-sigmoid score; training uses it for a numerically stable loss."""
+        x = gelu(self.conv1(features))
+        x = gelu(self.conv2(x))
+        x = x.transpose(1, 2) + self.positions
+        exporting = torch.onnx.is_in_onnx_export()
+        for i, layer in enumerate(self.layers):
+            if exporting or i not in self.skipped_layers:
+                x = layer(x)
+        return self.classifier(self.pooling(self.final_norm(x)))
+
+    def forward(self, features):
+        return torch.sigmoid(self.score(features))

@@ -1,0 +1,288 @@
+"""Static int8 quantisation into QuantizeLinear/DequantizeLinear (QDQ) form.
+
+Layout of the result:
+- every activation that enters or leaves a Conv, MatMul or Gemm passes through
+  a QuantizeLinear/DequantizeLinear pair: unsigned 8-bit, one scale and zero
+  point per tensor, calibrated on real feature batches (the model input too);
+- every weight of those operators is stored signed 8-bit, symmetric, with one
+  scale per output channel, and dequantised with an axis;
+- Conv and Gemm biases are stored signed 32-bit with scale input_scale *
+  weight_scale per channel, so a runtime can fold them into integer kernels.
+Everything else (position table, layer norms, MatMul biases) stays float.
+"""
+from collections import defaultdict
+
+import numpy as np
+import onnx
+import torch
+from onnx import TensorProto, helper, numpy_helper
+
+from .graph_eval import initializer_tensors, run_graph
+
+COMPUTE_OPS = ("Conv", "MatMul", "Gemm")
+PRODUCER_NAME = "onnx.quantize"
+PRODUCER_VERSION = "0.1.0"
+DEFAULT_OPSET = 18
+# Imports a runtime may look for in models of this family; no node uses them.
+EXTRA_OPSETS = (
+    ("ai.onnx.ml", 5), ("ai.onnx.training", 1), ("ai.onnx.preview.training", 1),
+    ("com.microsoft", 1), ("com.microsoft.experimental", 1),
+    ("com.microsoft.nchwc", 1), ("org.pytorch.aten", 1),
+)
+
+
+def simplify(model: onnx.ModelProto) -> onnx.ModelProto:
+    """Turns Constant nodes into initialisers, drops Identity nodes and merges
+    equal scalar constants, so the graph holds only operators that compute."""
+    graph = model.graph
+    rename = {}
+    kept = []
+    constants = {}
+    for node in graph.node:
+        if node.op_type == "Constant":
+            tensor = onnx.helper.get_attribute_value(node.attribute[0])
+            constants[node.output[0]] = numpy_helper.to_array(tensor)
+        elif node.op_type == "Identity":
+            rename[node.output[0]] = node.input[0]
+        else:
+            kept.append(node)
+    # One initialiser per distinct constant value.
+    by_value = {}
+    new_initializers = []
+    for name, value in constants.items():
+        key = (value.dtype.str, value.shape, value.tobytes())
+        if key in by_value:
+            rename[name] = by_value[key]
+        else:
+            by_value[key] = name
+            new_initializers.append(numpy_helper.from_array(value, name))
+    for node in kept:
+        for i, name in enumerate(node.input):
+            while name in rename:
+                name = rename[name]
+            node.input[i] = name
+    for output in graph.output:
+        assert output.name not in rename, "graph output produced by an Identity"
+    del graph.node[:]
+    graph.node.extend(kept)
+    graph.initializer.extend(new_initializers)
+    used = {name for node in graph.node for name in node.input}
+    keep = [init for init in graph.initializer if init.name in used]
+    del graph.initializer[:]
+    graph.initializer.extend(keep)
+    return model
+
+
+def unshare_parameters(model: onnx.ModelProto) -> onnx.ModelProto:
+    """Gives every node its own copy of each float parameter tensor. The
+    exporter merges equal tensors (layers still at identity share all-zero
+    projections, and fresh norms share their ones and zeros); each operator's
+    weights must be quantised on their own, and each layer keeps its own
+    parameters in the file. Scalars and shape constants stay shared."""
+    initializers = {init.name: init for init in model.graph.initializer}
+    used = set()
+    for node in model.graph.node:
+        for index, name in enumerate(node.input):
+            tensor = initializers.get(name)
+            if tensor is None or tensor.data_type != TensorProto.FLOAT or len(tensor.dims) == 0:
+                continue
+            if name in used:
+                copy = onnx.TensorProto()
+                copy.CopyFrom(tensor)
+                copy.name = f"{node.name or node.output[0]}_input{index}"
+                model.graph.initializer.append(copy)
+                node.input[index] = copy.name
+            used.add(node.input[index])
+    return model
+
+
+def activation_tensors(model: onnx.ModelProto):
+    """Names of the activations to quantise, in graph order: the non-constant
+    inputs and the outputs of every Conv, MatMul and Gemm."""
+    constant_names = {init.name for init in model.graph.initializer}
+    names = []
+    for node in model.graph.node:
+        if node.op_type not in COMPUTE_OPS:
+            continue
+        for name in list(node.input[:2]) + [node.output[0]]:
+            if name not in constant_names and name not in names:
+                names.append(name)
+    return names
+
+
+class RangeObserver:
+    """Running minimum and maximum of each watched tensor over all batches."""
+
+    def __init__(self, names):
+        self.watched = set(names)
+        self.low = defaultdict(lambda: 0.0)
+        self.high = defaultdict(lambda: 0.0)
+
+    def __call__(self, name, tensor):
+        if name in self.watched:
+            self.low[name] = min(self.low[name], float(tensor.min()))
+            self.high[name] = max(self.high[name], float(tensor.max()))
+
+
+def calibrate(model: onnx.ModelProto, batches):
+    """Observed [min, max] (always including 0) of every activation to quantise."""
+    names = activation_tensors(model)
+    observer = RangeObserver(names)
+    constants = initializer_tensors(model.graph)
+    input_name = model.graph.input[0].name
+    for batch in batches:
+        observer(input_name, batch)
+        run_graph(model, batch, observer, constants)
+    return {name: (observer.low[name], observer.high[name]) for name in names}
+
+
+def uint8_parameters(low, high):
+    scale = max(high - low, 1e-8) / 255.0
+    zero_point = int(np.clip(round(-low / scale), 0, 255))
+    return np.float32(scale), np.uint8(zero_point)
+
+
+def int8_per_channel(weight: np.ndarray, axis: int):
+    """Symmetric per-output-channel int8: scale = max |w| / 127."""
+    reduce_axes = tuple(i for i in range(weight.ndim) if i != axis)
+    peak = np.abs(weight).max(axis=reduce_axes)
+    scale = (np.maximum(peak, 1e-12) / 127.0).astype(np.float32)
+    shape = [1] * weight.ndim
+    shape[axis] = -1
+    quantised = np.clip(np.round(weight / scale.reshape(shape)), -127, 127).astype(np.int8)
+    return quantised, scale
+
+
+def weight_axis(node, weight: np.ndarray) -> int:
+    if node.op_type == "MatMul":
+        return weight.ndim - 1              # [in, out]
+    if node.op_type == "Gemm":
+        trans_b = next((a.i for a in node.attribute if a.name == "transB"), 0)
+        return 0 if trans_b else 1
+    return 0                                # Conv: [out, in, kernel]
+
+
+class _QdqBuilder:
+    def __init__(self, model, ranges):
+        self.model = model
+        self.ranges = ranges
+        self.initializers = {init.name: init for init in model.graph.initializer}
+        self.new_nodes_before = defaultdict(list)  # node index -> nodes to insert before
+        self.new_initializers = []
+        self.dequantised = {}   # activation name -> dequantised name
+        self.activation_scale = {}
+
+    def add_initializer(self, array, name):
+        self.new_initializers.append(numpy_helper.from_array(array, name))
+        return name
+
+    def quantise_activation(self, name, position):
+        if name in self.dequantised:
+            return self.dequantised[name]
+        scale, zero_point = uint8_parameters(*self.ranges[name])
+        scale_name = self.add_initializer(np.array(scale), f"{name}_scale")
+        zp_name = self.add_initializer(np.array(zero_point), f"{name}_zero_point")
+        quantised, dequantised = f"{name}_quantized", f"{name}_dequantized"
+        self.new_nodes_before[position] += [
+            helper.make_node("QuantizeLinear", [name, scale_name, zp_name], [quantised],
+                             name=f"{name}_QuantizeLinear"),
+            helper.make_node("DequantizeLinear", [quantised, scale_name, zp_name], [dequantised],
+                             name=f"{name}_DequantizeLinear"),
+        ]
+        self.dequantised[name] = dequantised
+        self.activation_scale[name] = float(scale)
+        return dequantised
+
+    def quantise_weight(self, node, name, position):
+        weight = numpy_helper.to_array(self.initializers[name])
+        axis = weight_axis(node, weight)
+        quantised, scale = int8_per_channel(weight, axis)
+        q_name = self.add_initializer(quantised, f"{name}_quantized")
+        s_name = self.add_initializer(scale, f"{name}_scale")
+        z_name = self.add_initializer(np.zeros(scale.shape, np.int8), f"{name}_zero_point")
+        dequantised = f"{name}_dequantized"
+        self.new_nodes_before[position].append(helper.make_node(
+            "DequantizeLinear", [q_name, s_name, z_name], [dequantised],
+            name=f"{name}_DequantizeLinear", axis=axis))
+        return dequantised, scale
+
+    def quantise_bias(self, name, input_scale, weight_scale, position):
+        bias = numpy_helper.to_array(self.initializers[name]).astype(np.float64)
+        scale = (input_scale * weight_scale.astype(np.float64)).astype(np.float32)
+        quantised = np.round(bias / scale).clip(-2**31, 2**31 - 1).astype(np.int32)
+        q_name = self.add_initializer(quantised, f"{name}_quantized")
+        s_name = self.add_initializer(scale, f"{name}_scale")
+        z_name = self.add_initializer(np.zeros(scale.shape, np.int32), f"{name}_zero_point")
+        dequantised = f"{name}_dequantized"
+        self.new_nodes_before[position].append(helper.make_node(
+            "DequantizeLinear", [q_name, s_name, z_name], [dequantised],
+            name=f"{name}_DequantizeLinear", axis=0))
+        return dequantised
+
+    def rewrite(self):
+        graph = self.model.graph
+        nodes = list(graph.node)
+        consumers_to_rewire = {}
+        for position, node in enumerate(nodes):
+            if node.op_type not in COMPUTE_OPS:
+                continue
+            data = node.input[0]
+            data_dq = self.quantise_activation(data, position)
+            node.input[0] = data_dq
+            weight = node.input[1]
+            if weight in self.initializers:
+                node.input[1], weight_scale = self.quantise_weight(node, weight, position)
+                if len(node.input) > 2 and node.input[2]:
+                    node.input[2] = self.quantise_bias(
+                        node.input[2], self.activation_scale[data], weight_scale, position)
+            else:
+                node.input[1] = self.quantise_activation(weight, position)
+            # The output pair goes right after the node; its consumers read the
+            # dequantised value.
+            output = node.output[0]
+            consumers_to_rewire[output] = self.quantise_activation(output, position + 1)
+        rebuilt = []
+        for position, node in enumerate(nodes):
+            rebuilt += self.new_nodes_before.get(position, [])
+            rebuilt.append(node)
+        rebuilt += self.new_nodes_before.get(len(nodes), [])
+        for node in rebuilt:
+            if node.op_type == "QuantizeLinear":
+                continue  # the only reader of the raw compute output
+            for i, name in enumerate(node.input):
+                if name in consumers_to_rewire:
+                    node.input[i] = consumers_to_rewire[name]
+        del graph.node[:]
+        graph.node.extend(rebuilt)
+        replaced = {n for n in self.initializers if not any(
+            n in node.input for node in rebuilt)}
+        kept = [init for init in graph.initializer if init.name not in replaced]
+        del graph.initializer[:]
+        graph.initializer.extend(kept + self.new_initializers)
+
+
+def quantise(float_model: onnx.ModelProto, calibration_batches) -> onnx.ModelProto:
+    model = onnx.ModelProto()
+    model.CopyFrom(float_model)
+    simplify(model)
+    unshare_parameters(model)
+    ranges = calibrate(model, calibration_batches)
+    _QdqBuilder(model, ranges).rewrite()
+    set_metadata(model)
+    return model
+
+
+def set_metadata(model: onnx.ModelProto, ir_version: int = onnx.IR_VERSION):
+    model.producer_name = PRODUCER_NAME
+    model.producer_version = PRODUCER_VERSION
+    model.graph.name = "main_graph"
+    model.ir_version = ir_version
+    del model.opset_import[:]
+    model.opset_import.append(helper.make_opsetid("", DEFAULT_OPSET))
+    for domain, version in EXTRA_OPSETS:
+        model.opset_import.append(helper.make_opsetid(domain, version))
+
+
+def simulate(model: onnx.ModelProto, features: torch.Tensor) -> torch.Tensor:
+    """Runs a (possibly quantised) graph with the torch evaluator."""
+    return run_graph(model, features)
