@@ -6,29 +6,22 @@
 
 #include <algorithm>
 #include <cstring>
-#include <random>
 #include <vector>
 
 #include "LogMelPipeline.h"
 #include "MelFeatureExtractor.h"
 #include "ReferenceLogMel.h"
+#include "TestSignals.h"
 
 namespace {
 
 using corvanta::extensions::veyra::kFeatureCount;
-using corvanta::extensions::veyra::kWindowSamples;
 using corvanta::extensions::veyra::MelFeatureExtractor;
 namespace detail = corvanta::extensions::veyra::detail;
 
 // Speech-like level white noise: every band carries energy, nothing is clamped.
 const std::vector<float>& benchmarkSamples() {
-    static const std::vector<float> samples = [] {
-        std::mt19937 generator(20240601u);
-        std::normal_distribution<float> noise(0.0f, 0.1f);
-        std::vector<float> values(kWindowSamples);
-        for (float& v : values) v = noise(generator);
-        return values;
-    }();
+    static const std::vector<float> samples = veyra_test::whiteNoise(0.1f, 20240601u);
     return samples;
 }
 

@@ -47,6 +47,7 @@ struct AudioGraphResampler::Impl {
     SoxrHandle converter;           // null while passing through
     AudioBuffer<float> converted;   // libsoxr writes here, maxBlockFrames per channel
     std::vector<float*> convertedPointers;
+    std::vector<const float*> inputPointers;  // where each channel's unread input starts
     AudioBuffer<float> block;       // what the callback receives
     AudioBusArray<1> delivery;
 };
@@ -125,6 +126,7 @@ bool AudioGraphResampler::Impl::startStream(uint32_t rate, uint32_t channels, Au
         for (uint32_t channel = 0; channel < channels; ++channel) {
             convertedPointers[channel] = converted.getWritePointer(channel);
         }
+        inputPointers.resize(channels);
     }
     inputRate = rate;
     numChannels = channels;
@@ -146,24 +148,24 @@ bool AudioGraphResampler::Impl::passThrough(const AudioBuffer<float>& source, Au
 
 // Feeds the whole block to libsoxr and delivers its output as it comes, at
 // most maxBlockFrames at a time. libsoxr keeps the filter history between
-// calls, so consecutive blocks join without a seam.
+// calls, so consecutive blocks join without a seam. Runs on the audio thread:
+// the pointer arrays are sized when the stream starts, not per block.
 bool AudioGraphResampler::Impl::convert(const AudioBuffer<float>& source, AudioBusList& output) {
-    std::vector<const float*> remainingInput(numChannels);
     for (uint32_t channel = 0; channel < numChannels; ++channel) {
-        remainingInput[channel] = source.getReadPointer(channel);
+        inputPointers[channel] = source.getReadPointer(channel);
     }
     std::size_t remaining = source.getNumberOfFrames();
     std::size_t produced = 0;
     do {
         std::size_t used = 0;
-        const soxr_error_t error = soxr_process(converter.get(), remainingInput.data(), remaining, &used,
+        const soxr_error_t error = soxr_process(converter.get(), inputPointers.data(), remaining, &used,
                                                 convertedPointers.data(), maxBlockFrames, &produced);
         if (error != nullptr || (remaining > 0 && used == 0 && produced == 0)) {
             Logger::error(std::string("AudioGraphResampler: conversion failed: ") +
                           (error != nullptr ? error : "no progress"));
             return false;
         }
-        for (auto& pointer : remainingInput) pointer += used;
+        for (auto& pointer : inputPointers) pointer += used;
         remaining -= used;
         if (produced > 0 && !deliverConverted(produced, output)) return false;
         // A full output block means more may be waiting even with no input left.
