@@ -12,7 +12,7 @@ namespace {
 using corvanta::extensions::veyra::VeyraNode;
 
 void BM_NodeInfer(benchmark::State& state) {
-    const auto previousSink = corvanta::Logger::setSink([](corvanta::LogLevel, const std::string&) {});
+    const corvanta::ScopedLogSink silent([](corvanta::LogLevel, const std::string&) {});
     VeyraNode node(corvanta::CVAnyMap{});
 
     // Eight seconds of a 16 kHz tone fill the window through the audio path.
@@ -28,7 +28,6 @@ void BM_NodeInfer(benchmark::State& state) {
     for (auto _ : state) {
         benchmark::DoNotOptimize(node.callAction("infer", {}));
     }
-    corvanta::Logger::setSink(previousSink);
 }
 BENCHMARK(BM_NodeInfer)->Unit(benchmark::kMillisecond);
 

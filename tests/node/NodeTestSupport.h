@@ -69,15 +69,11 @@ struct LogLine {
 // Captures every logger line for its lifetime.
 class LogCapture {
 public:
-    LogCapture() {
-        previous = corvanta::Logger::setSink([this](LogLevel level, const std::string& line) {
-            std::lock_guard lock(mutex);
-            captured.push_back({level, line});
-        });
-    }
-    ~LogCapture() { corvanta::Logger::setSink(std::move(previous)); }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
+    LogCapture()
+        : sink([this](LogLevel level, const std::string& line) {
+              std::lock_guard lock(mutex);
+              captured.push_back({level, line});
+          }) {}
 
     std::vector<LogLine> lines() {
         std::lock_guard lock(mutex);
@@ -94,9 +90,9 @@ public:
     }
 
 private:
-    corvanta::Logger::Sink previous;
     std::mutex mutex;
     std::vector<LogLine> captured;
+    corvanta::ScopedLogSink sink;  // last: restored before the lines it writes go away
 };
 
 inline LogLine info(std::string text) { return {LogLevel::Info, std::move(text)}; }

@@ -19,15 +19,6 @@ constexpr auto kDuration = std::chrono::seconds(3);
 constexpr float kLowThreshold = 0.3f;
 constexpr float kHighThreshold = 0.7f;
 
-class SilentLog {
-public:
-    SilentLog() { previous = corvanta::Logger::setSink([](LogLevel, const std::string&) {}); }
-    ~SilentLog() { corvanta::Logger::setSink(std::move(previous)); }
-
-private:
-    corvanta::Logger::Sink previous;
-};
-
 void feedAudio(VeyraNode& node, const std::atomic<bool>& stop, std::atomic<int>& failures) {
     corvanta::AudioBusFormatList formats{corvanta::AudioBusFormat{1, 48000}};
     if (!node.setBusFormats(formats)) ++failures;
@@ -69,7 +60,7 @@ void changeSettings(VeyraNode& node, const std::atomic<bool>& stop, std::atomic<
 }
 
 TEST(NodeStress, AudioActionsAndSettingsFromSeveralThreads) {
-    SilentLog quiet;
+    const corvanta::ScopedLogSink quiet([](LogLevel, const std::string&) {});
     VeyraNode node(config({{"modelPath", testModel("contract.onnx")}, {"threshold", kLowThreshold}}));
     std::atomic<int> events{0};
     node.subscribe("turnDetected", [&events](const CVAny& data) {

@@ -143,25 +143,21 @@ struct InferenceRecord {
 // to (errors always).
 class NodeLog {
 public:
-    explicit NodeLog(bool verbose) {
-        previous = corvanta::Logger::setSink([this, verbose](corvanta::LogLevel level, const std::string& line) {
-            double ms = 0.0;
-            if (std::sscanf(line.c_str(), "[VeyraNode] infer: probability=%*f isTurnComplete=%*d inferMs=%lf", &ms) == 1) {
-                lastInferMs = ms;
-            }
-            if (verbose || level == corvanta::LogLevel::Error) std::fprintf(stderr, "%s\n", line.c_str());
-        });
-    }
-    ~NodeLog() { corvanta::Logger::setSink(std::move(previous)); }
-    NodeLog(const NodeLog&) = delete;
-    NodeLog& operator=(const NodeLog&) = delete;
+    explicit NodeLog(bool verbose)
+        : sink([this, verbose](corvanta::LogLevel level, const std::string& line) {
+              double ms = 0.0;
+              if (std::sscanf(line.c_str(), "[VeyraNode] infer: probability=%*f isTurnComplete=%*d inferMs=%lf", &ms) == 1) {
+                  lastInferMs = ms;
+              }
+              if (verbose || level == corvanta::LogLevel::Error) std::fprintf(stderr, "%s\n", line.c_str());
+          }) {}
 
     // The run time of the inference since the last call, NaN if none was logged.
     double takeInferMs() { return std::exchange(lastInferMs, NAN); }
 
 private:
-    corvanta::Logger::Sink previous;
     double lastInferMs = NAN;
+    corvanta::ScopedLogSink sink;  // last: restored before the state it writes goes away
 };
 
 // A percentage on stderr for long files, only when stderr is a terminal.

@@ -108,23 +108,12 @@ void printEmbeddedModel() {
 }
 
 // Keeps the node's informational lines out of the listing; errors still show.
-class QuietLog {
-public:
-    QuietLog() {
-        previous = corvanta::Logger::setSink([](corvanta::LogLevel level, const std::string& line) {
-            if (level == corvanta::LogLevel::Error) std::fprintf(stderr, "%s\n", line.c_str());
-        });
-    }
-    ~QuietLog() { corvanta::Logger::setSink(std::move(previous)); }
-    QuietLog(const QuietLog&) = delete;
-    QuietLog& operator=(const QuietLog&) = delete;
-
-private:
-    corvanta::Logger::Sink previous;
-};
+void showErrorsOnly(corvanta::LogLevel level, const std::string& line) {
+    if (level == corvanta::LogLevel::Error) std::fprintf(stderr, "%s\n", line.c_str());
+}
 
 int info(const std::string& modulePath) {
-    QuietLog quiet;
+    const corvanta::ScopedLogSink quiet(showErrorsOnly);
     ModuleHost host(modulePath);
     corvanta::Extension& extension = host.extension();
     std::printf("extension %s\n  %s\n", extension.getName().c_str(), extension.getDescription().c_str());

@@ -16,17 +16,11 @@ namespace {
 // Captures logged lines for the life of the object, then restores the previous sink.
 class CapturedLog {
 public:
-    CapturedLog() {
-        previous = Logger::setSink([this](LogLevel level, const std::string& line) { lines.emplace_back(level, line); });
-    }
-    ~CapturedLog() {
-        Logger::setSink(std::move(previous));
-        Logger::setMinimumLevel(LogLevel::Debug);
-    }
+    ~CapturedLog() { Logger::setMinimumLevel(LogLevel::Debug); }
     std::vector<std::pair<LogLevel, std::string>> lines;
 
 private:
-    Logger::Sink previous;
+    ScopedLogSink sink{[this](LogLevel level, const std::string& line) { lines.emplace_back(level, line); }};
 };
 
 class TestObject : public CorvantaObject {

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "corvanta/Export.h"
 
@@ -30,6 +31,18 @@ public:
     static void setMinimumLevel(LogLevel level);
 
     static const char* levelName(LogLevel level);
+};
+
+// Installs a sink for its own lifetime and then puts the previous one back.
+class ScopedLogSink {
+public:
+    explicit ScopedLogSink(Logger::Sink sink) : previous(Logger::setSink(std::move(sink))) {}
+    ~ScopedLogSink() { Logger::setSink(std::move(previous)); }
+    ScopedLogSink(const ScopedLogSink&) = delete;
+    ScopedLogSink& operator=(const ScopedLogSink&) = delete;
+
+private:
+    Logger::Sink previous;
 };
 
 }  // namespace corvanta
