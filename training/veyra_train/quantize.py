@@ -197,26 +197,24 @@ class _QdqBuilder:
         weight = numpy_helper.to_array(self.initializers[name])
         axis = weight_axis(node, weight)
         quantised, scale = int8_per_channel(weight, axis)
-        q_name = self.add_initializer(quantised, f"{name}_quantized")
-        s_name = self.add_initializer(scale, f"{name}_scale")
-        z_name = self.add_initializer(np.zeros(scale.shape, np.int8), f"{name}_zero_point")
-        dequantised = f"{name}_dequantized"
-        self.new_nodes_before[position].append(helper.make_node(
-            "DequantizeLinear", [q_name, s_name, z_name], [dequantised],
-            name=f"{name}_DequantizeLinear", axis=axis))
-        return dequantised, scale
+        return self.add_per_channel_dequantize(name, quantised, scale, axis, position), scale
 
     def quantise_bias(self, name, input_scale, weight_scale, position):
         bias = numpy_helper.to_array(self.initializers[name]).astype(np.float64)
         scale = (input_scale * weight_scale.astype(np.float64)).astype(np.float32)
         quantised = np.round(bias / scale).clip(-2**31, 2**31 - 1).astype(np.int32)
+        return self.add_per_channel_dequantize(name, quantised, scale, 0, position)
+
+    def add_per_channel_dequantize(self, name, quantised, scale, axis, position):
+        """Stores a quantised constant with its scales and zero points (of its own
+        integer type) and dequantises it in front of the node at `position`."""
         q_name = self.add_initializer(quantised, f"{name}_quantized")
         s_name = self.add_initializer(scale, f"{name}_scale")
-        z_name = self.add_initializer(np.zeros(scale.shape, np.int32), f"{name}_zero_point")
+        z_name = self.add_initializer(np.zeros(scale.shape, quantised.dtype), f"{name}_zero_point")
         dequantised = f"{name}_dequantized"
         self.new_nodes_before[position].append(helper.make_node(
             "DequantizeLinear", [q_name, s_name, z_name], [dequantised],
-            name=f"{name}_DequantizeLinear", axis=0))
+            name=f"{name}_DequantizeLinear", axis=axis))
         return dequantised
 
     def rewrite(self):
