@@ -5,8 +5,8 @@
 #
 # Usage: training/run_all.sh [RUN_NAME]
 # Environment: SCALE (clip-count multiplier, default 0.7), VARIANTS (training-set
-# draws, 2), HEAD_MINUTES (6),
-# STEM_MINUTES (30), FULL_MINUTES (0: the encoder layers stay identities).
+# draws, 2), HEAD_MINUTES (6), STEM_MINUTES (30), WINDOW_MINUTES and
+# FULL_MINUTES (0: the encoder layers stay identities, as in the shipped model).
 # Needs: scripts/setup.sh --training, and about an hour on 2 CPU cores.
 set -euo pipefail
 
@@ -34,6 +34,9 @@ nice -n 5 $python "$root/training/make_features.py" --dataset "$work/independent
 train() { nice -n 10 $python "$root/training/train.py" --features "$work/features" --run "$run" "$@"; }
 train --stage head --minutes "${HEAD_MINUTES:-6}" --eval-seconds 60
 train --stage stem --minutes "${STEM_MINUTES:-30}" --eval-seconds 400
+if [[ "${WINDOW_MINUTES:-0}" != 0 ]]; then
+  train --stage window --minutes "$WINDOW_MINUTES" --eval-seconds 300
+fi
 if [[ "${FULL_MINUTES:-0}" != 0 ]]; then
   train --stage full --minutes "$FULL_MINUTES" --eval-seconds 600
 fi

@@ -5,11 +5,18 @@
         --features training/work/features --run training/runs/NAME --stage head --minutes 10
 
 Stages, each continuing from the run's last checkpoint:
-  head  the convolution stem stays at its seeded initialisation and its output
-        is computed once; positions, final norm, pooling and classifier learn.
-  stem  the stem learns too (the "cheap path": encoder layers kept as
-        identities, which is most of this network's compute).
-  full  the last encoder layer learns as well, starting from identity.
+  head    the convolution stem stays at its seeded initialisation and its
+          output is computed once; positions, final norm, pooling and
+          classifier learn.
+  stem    the stem learns too (the "cheap path": encoder layers kept as
+          identities, which is most of this network's compute).
+  window  the encoder layers learn, starting from identity, with everything
+          else held still, on the newest --positions positions only (the end
+          of a turn is in its last seconds, and attention over 128 positions
+          instead of 400 costs a fifth).
+  full    everything learns on all 400 positions (slow), adapting the
+          network to the older audio that the window stage never showed it.
+Validation always runs the whole network on all 400 positions, as shipped.
 The learning rate follows warmup and a cosine over the stage's time budget,
 so a run under varying machine load still ends its schedule on time.
 Checkpoints (RUN/last.pt every few minutes, RUN/best.pt on best validation
@@ -31,7 +38,7 @@ from veyra_train.metrics import binary_metrics  # noqa: E402
 from veyra_train.model import NUM_LAYERS, EndOfTurnNet, gelu  # noqa: E402
 
 CHECKPOINT_SECONDS = 180
-STAGE_LEARNING_RATES = {"head": 1e-3, "stem": 3e-4, "full": 1.5e-4}
+STAGE_LEARNING_RATES = {"head": 1e-3, "stem": 3e-4, "window": 1e-4, "full": 3e-5}
 WARMUP_FRACTION = 0.05
 
 
@@ -101,32 +108,37 @@ class Trainer:
         os.replace(self._path(name) + ".tmp", self._path(name))
 
     # --- stages ----------------------------------------------------------
+    def _learning_parts(self, stage):
+        """The parameters a stage trains; every other one is held still."""
+        m = self.model
+        head = [m.positions, *m.final_norm.parameters(), *m.pooling.parameters(),
+                *m.classifier.parameters()]
+        stem = [*m.conv1.parameters(), *m.conv2.parameters()]
+        return {"head": head, "stem": stem + head, "window": list(m.layers.parameters()),
+                "full": list(m.parameters())}[stage]
+
     def _configure_stage(self):
         stage = self.args.stage
-        skipped = range(NUM_LAYERS) if stage in ("head", "stem") else range(NUM_LAYERS - 1)
-        if not self.model.skipped_layers and self.state["step"] == 0 and stage != "full":
-            self.model.skip_layers(skipped)
+        if stage in ("head", "stem"):
+            # Encoder layers stay identities; a fresh run makes them so.
+            if not self.model.skipped_layers and self.state["step"] == 0:
+                self.model.skip_layers(range(NUM_LAYERS))
+            self.model.skipped_layers = set(range(NUM_LAYERS))
         else:
-            self.model.skipped_layers = set(skipped)
-        if stage == "full":
-            if self.state["step"] == 0:
-                self.model.layers[NUM_LAYERS - 1].make_identity()
-            self.model.unskip_layer(NUM_LAYERS - 1)
-        train_stem = stage != "head"
-        for p in list(self.model.conv1.parameters()) + list(self.model.conv2.parameters()):
-            p.requires_grad_(train_stem)
-        for i in self.model.skipped_layers:
-            for p in self.model.layers[i].parameters():
-                p.requires_grad_(False)
-        parameters = [p for p in self.model.parameters() if p.requires_grad]
+            self.model.skipped_layers = set()
+        parameters = self._learning_parts(stage)
+        learning = {id(p) for p in parameters}
+        for p in self.model.parameters():
+            p.requires_grad_(id(p) in learning)
         self.optimizer = torch.optim.AdamW(parameters, lr=STAGE_LEARNING_RATES[stage],
                                            weight_decay=0.02)
         if self.saved_optimizer is not None:
             self.optimizer.load_state_dict(self.saved_optimizer)
-        self.cached_stem = None
+        # The head stage's stem is frozen: its output is computed once per clip.
+        self.cache = self.val_cache = None
         if stage == "head":
-            self.cached_stem = self._stem_cache(self.train_x)
-            self.cached_val_stem = self._stem_cache(self.val_x)
+            self.cache = self._stem_cache(self.train_x)
+            self.val_cache = self._stem_cache(self.val_x)
         print(f"stage {stage}: {sum(p.numel() for p in parameters)} trainable parameters", flush=True)
 
     def _stem_cache(self, features):
@@ -137,10 +149,12 @@ class Trainer:
                 out[start:start + 32] = stem_output(self.model, x).numpy().astype(np.float16)
         return out
 
-    def _scores(self, indices, features, cache):
+    def _scores(self, indices, features, cache, training=False):
         if cache is not None:
             return head_score(self.model, torch.from_numpy(cache[indices].astype(np.float32)))
         x = torch.from_numpy(features[indices].astype(np.float32))
+        if training and self.args.stage == "window":
+            return self.model.window_score(x, self.args.positions)
         return head_score(self.model, stem_output(self.model, x))
 
     def learning_rate(self):
@@ -156,8 +170,7 @@ class Trainer:
         with torch.no_grad():
             for start in range(0, len(self.val_y), 32):
                 idx = np.arange(start, min(start + 32, len(self.val_y)))
-                cache = self.cached_val_stem if self.cached_stem is not None else None
-                probabilities.append(torch.sigmoid(self._scores(idx, self.val_x, cache)).numpy().ravel())
+                probabilities.append(torch.sigmoid(self._scores(idx, self.val_x, self.val_cache)).numpy().ravel())
         self.model.train()
         return binary_metrics(self.val_y, np.concatenate(probabilities))
 
@@ -172,7 +185,7 @@ class Trainer:
             indices = next(batches)
             for group in self.optimizer.param_groups:
                 group["lr"] = self.learning_rate()
-            scores = self._scores(indices, self.train_x, self.cached_stem)
+            scores = self._scores(indices, self.train_x, self.cache, training=True)
             target = torch.from_numpy(self.train_y[indices]).unsqueeze(1)
             loss = F.binary_cross_entropy_with_logits(scores, target)
             self.optimizer.zero_grad()
@@ -207,7 +220,9 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--features", required=True)
     parser.add_argument("--run", required=True)
-    parser.add_argument("--stage", choices=("head", "stem", "full"), required=True)
+    parser.add_argument("--stage", choices=("head", "stem", "window", "full"), required=True)
+    parser.add_argument("--positions", type=int, default=128,
+                        help="newest positions the window stage trains on")
     parser.add_argument("--minutes", type=float, required=True, help="training time of this stage")
     parser.add_argument("--batch-size", type=int, default=16)
     parser.add_argument("--eval-seconds", type=float, default=240)

@@ -88,6 +88,19 @@ class SkippedLayersTest(unittest.TestCase):
         torch.testing.assert_close(skipped, computed, atol=0.0, rtol=0.0)
 
 
+class WindowTest(unittest.TestCase):
+    def test_window_stem_equals_the_full_stem_at_the_newest_positions(self):
+        torch.manual_seed(5)
+        net = EndOfTurnNet().eval()
+        x = _features(2, 4)
+        with torch.no_grad():
+            full = net.window_stem(x, 400)
+            for positions in (1, 2, 127, 399):
+                torch.testing.assert_close(net.window_stem(x, positions), full[:, -positions:],
+                                           atol=0.0, rtol=0.0)
+            torch.testing.assert_close(net.window_score(x, 400), net.score(x), atol=0.0, rtol=0.0)
+
+
 class SharedWeightsTest(unittest.TestCase):
     def test_layers_at_identity_still_get_their_own_weights(self):
         # Zeroed projections are equal tensors, which the exporter merges.

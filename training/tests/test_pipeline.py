@@ -59,7 +59,7 @@ def _tiny_features(directory, count=8, seed=0):
 class StagedTrainingTest(unittest.TestCase):
     def _args(self, features, run, stage, minutes):
         return SimpleNamespace(features=features, run=run, stage=stage, minutes=minutes,
-                               batch_size=4, eval_seconds=1e9, seed=1)
+                               batch_size=4, eval_seconds=1e9, seed=1, positions=8)
 
     def test_stages_resume_and_hand_over(self):
         torch.set_num_threads(1)
@@ -85,6 +85,19 @@ class StagedTrainingTest(unittest.TestCase):
                                        head["model"]["classifier.last.weight"])
             for layer in stem.model.layers:
                 self.assertEqual(float(layer.attention.out.weight.abs().sum()), 0.0)
+            stem.run()
+            before_window = torch.load(os.path.join(run, "last.pt"))["model"]
+
+            # The window stage trains the encoder layers alone, from identity.
+            window = train.Trainer(self._args(tmp, run, "window", 0.05))
+            self.assertEqual(window.model.skipped_layers, set())
+            self.assertTrue(all(p.requires_grad for p in window.model.layers.parameters()))
+            self.assertFalse(window.model.conv1.weight.requires_grad)
+            window.run()
+            trained = torch.load(os.path.join(run, "last.pt"))["model"]
+            self.assertGreater(float(trained["layers.3.attention.out.weight"].abs().sum()), 0.0)
+            torch.testing.assert_close(trained["classifier.last.weight"],
+                                       before_window["classifier.last.weight"])
 
     def test_learning_rate_warms_up_then_decays_to_zero(self):
         trainer = SimpleNamespace(args=SimpleNamespace(minutes=10.0, stage="stem"), state={})
