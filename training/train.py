@@ -38,7 +38,7 @@ from veyra_train.metrics import binary_metrics  # noqa: E402
 from veyra_train.model import NUM_LAYERS, EndOfTurnNet, gelu  # noqa: E402
 
 CHECKPOINT_SECONDS = 180
-STAGE_LEARNING_RATES = {"head": 1e-3, "stem": 3e-4, "window": 1e-4, "full": 3e-5}
+STAGE_LEARNING_RATES = {"head": 1e-3, "stem": 3e-4, "window": 1e-4, "full": 5e-5}
 WARMUP_FRACTION = 0.05
 
 
