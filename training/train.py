@@ -35,7 +35,7 @@ import torch.nn.functional as F
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from veyra_train.metrics import binary_metrics  # noqa: E402
-from veyra_train.model import NUM_LAYERS, EndOfTurnNet, gelu  # noqa: E402
+from veyra_train.model import NUM_LAYERS, EndOfTurnNet  # noqa: E402
 
 CHECKPOINT_SECONDS = 180
 STAGE_LEARNING_RATES = {"head": 1e-3, "stem": 3e-4, "window": 1e-4, "full": 5e-5}
@@ -56,20 +56,6 @@ def balanced_batches(labels, batch_size, rng):
     half = batch_size // 2
     while True:
         yield np.concatenate([rng.choice(positives, half), rng.choice(negatives, batch_size - half)])
-
-
-def stem_output(model, features):
-    x = gelu(model.conv1(features))
-    return gelu(model.conv2(x)).transpose(1, 2)
-
-
-def head_score(model, stem):
-    """The network above the stem, with skipped encoder layers left out."""
-    x = stem + model.positions
-    for i, layer in enumerate(model.layers):
-        if i not in model.skipped_layers:
-            x = layer(x)
-    return model.classifier(model.pooling(model.final_norm(x)))
 
 
 class Trainer:
@@ -146,16 +132,16 @@ class Trainer:
         with torch.no_grad():
             for start in range(0, len(features), 32):
                 x = torch.from_numpy(features[start:start + 32].astype(np.float32))
-                out[start:start + 32] = stem_output(self.model, x).numpy().astype(np.float16)
+                out[start:start + 32] = self.model.stem(x).numpy().astype(np.float16)
         return out
 
     def _scores(self, indices, features, cache, training=False):
         if cache is not None:
-            return head_score(self.model, torch.from_numpy(cache[indices].astype(np.float32)))
+            return self.model.above_stem(torch.from_numpy(cache[indices].astype(np.float32)))
         x = torch.from_numpy(features[indices].astype(np.float32))
         if training and self.args.stage == "window":
-            return self.model.window_score(x, self.args.positions)
-        return head_score(self.model, stem_output(self.model, x))
+            return self.model.score(x, self.args.positions)
+        return self.model.score(x)
 
     def learning_rate(self):
         progress = min(1.0, self.state["elapsed"] / (self.args.minutes * 60))

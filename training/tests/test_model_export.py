@@ -94,11 +94,10 @@ class WindowTest(unittest.TestCase):
         net = EndOfTurnNet().eval()
         x = _features(2, 4)
         with torch.no_grad():
-            full = net.window_stem(x, 400)
+            full = net.stem(x)
             for positions in (1, 2, 127, 399):
-                torch.testing.assert_close(net.window_stem(x, positions), full[:, -positions:],
+                torch.testing.assert_close(net.stem(x, positions), full[:, -positions:],
                                            atol=0.0, rtol=0.0)
-            torch.testing.assert_close(net.window_score(x, 400), net.score(x), atol=0.0, rtol=0.0)
 
 
 class SharedWeightsTest(unittest.TestCase):

@@ -146,20 +146,10 @@ class EndOfTurnNet(nn.Module):
             for parameter in self.layers[i].parameters():
                 parameter.requires_grad_(False)
 
-    def score(self, features):
-        """Pre-sigmoid score; training uses it for a numerically stable loss."""
-        x = gelu(self.conv1(features))
-        x = gelu(self.conv2(x))
-        x = x.transpose(1, 2) + self.positions
-        exporting = torch.onnx.is_in_onnx_export()
-        for i, layer in enumerate(self.layers):
-            if exporting or i not in self.skipped_layers:
-                x = layer(x)
-        return self.classifier(self.pooling(self.final_norm(x)))
-
-    def window_stem(self, features, positions):
-        """The stem's output at the newest `positions` positions, computed from
-        the frames they see only; equal to the full stem's output there."""
+    def stem(self, features, positions=NUM_POSITIONS):
+        """The convolution stem's output [batch, positions, width] at the newest
+        `positions` positions, computed from the frames they see only; equal
+        to the full stem's output there."""
         if positions >= NUM_POSITIONS:
             return gelu(self.conv2(gelu(self.conv1(features)))).transpose(1, 2)
         frames = 2 * positions + 2
@@ -169,15 +159,24 @@ class EndOfTurnNet(nn.Module):
         x = gelu(F.conv1d(x, self.conv2.weight, self.conv2.bias, stride=2))
         return x.transpose(1, 2)
 
-    def window_score(self, features, positions):
-        """Pre-sigmoid score from the newest `positions` positions alone, for
-        training at a fraction of the cost: attention and pooling see only
-        those positions, as if the older audio were not there."""
-        x = self.window_stem(features, positions) + self.positions[NUM_POSITIONS - positions:]
+    def above_stem(self, stem):
+        """Pre-sigmoid score from the stem's output at the newest positions:
+        positions, encoder layers (skipped ones left out, except in the
+        export), final norm, pooling and classifier."""
+        count = stem.shape[1]
+        x = stem + (self.positions if count == NUM_POSITIONS else self.positions[NUM_POSITIONS - count:])
+        exporting = torch.onnx.is_in_onnx_export()
         for i, layer in enumerate(self.layers):
-            if i not in self.skipped_layers:
+            if exporting or i not in self.skipped_layers:
                 x = layer(x)
         return self.classifier(self.pooling(self.final_norm(x)))
+
+    def score(self, features, positions=NUM_POSITIONS):
+        """Pre-sigmoid score; training uses it for a numerically stable loss.
+        With fewer positions, attention and pooling see only the newest ones,
+        as if the older audio were not there: training at a fraction of the
+        cost."""
+        return self.above_stem(self.stem(features, positions))
 
     def forward(self, features):
         return torch.sigmoid(self.score(features))
