@@ -58,7 +58,8 @@ class SelfAttention(nn.Module):
     def _positions(x):
         return NUM_POSITIONS if torch.onnx.is_in_onnx_export() else x.shape[1]
 
-    def _heads(self, x, positions):
+    @staticmethod
+    def _heads(x, positions):
         return x.reshape(-1, positions, NUM_HEADS, HEAD_WIDTH)
 
     def forward(self, x):
