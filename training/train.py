@@ -10,6 +10,12 @@ Stages, each continuing from the run's last checkpoint:
           classifier learn.
   stem    the stem learns too (the "cheap path": encoder layers kept as
           identities, which is most of this network's compute).
+  last    after stem: the stem is held still and its output computed once
+          again; the last encoder layer learns from identity together with
+          the head, on all 400 positions, the other layers stay identities.
+          One layer without the stem's backward pass is a fraction of the
+          full network's cost, and gives every position the whole clip's
+          context.
   window  the encoder layers learn, starting from identity, with everything
           else held still, on the newest --positions positions only (the end
           of a turn is in its last seconds, and attention over 128 positions
@@ -38,7 +44,12 @@ from veyra_train.metrics import binary_metrics  # noqa: E402
 from veyra_train.model import NUM_LAYERS, EndOfTurnNet  # noqa: E402
 
 CHECKPOINT_SECONDS = 180
-STAGE_LEARNING_RATES = {"head": 1e-3, "stem": 3e-4, "window": 1e-4, "full": 5e-5}
+STAGE_LEARNING_RATES = {"head": 1e-3, "stem": 3e-4, "last": 1e-4, "window": 1e-4, "full": 5e-5}
+# Encoder layers each stage leaves out of training (they must be identities).
+STAGE_SKIPPED_LAYERS = {"head": set(range(NUM_LAYERS)), "stem": set(range(NUM_LAYERS)),
+                        "last": set(range(NUM_LAYERS - 1)), "window": set(), "full": set()}
+# Stages whose stem is held still, so its output is computed once per clip.
+CACHED_STEM_STAGES = ("head", "last")
 WARMUP_FRACTION = 0.05
 
 
@@ -100,18 +111,21 @@ class Trainer:
         head = [m.positions, *m.final_norm.parameters(), *m.pooling.parameters(),
                 *m.classifier.parameters()]
         stem = [*m.conv1.parameters(), *m.conv2.parameters()]
-        return {"head": head, "stem": stem + head, "window": list(m.layers.parameters()),
-                "full": list(m.parameters())}[stage]
+        return {"head": head, "stem": stem + head, "last": [*m.layers[-1].parameters(), *head],
+                "window": list(m.layers.parameters()), "full": list(m.parameters())}[stage]
 
     def _configure_stage(self):
         stage = self.args.stage
-        if stage in ("head", "stem"):
-            # Encoder layers stay identities; a fresh run makes them so.
-            if not self.model.skipped_layers and self.state["step"] == 0:
-                self.model.skip_layers(range(NUM_LAYERS))
-            self.model.skipped_layers = set(range(NUM_LAYERS))
-        else:
-            self.model.skipped_layers = set()
+        skipped = STAGE_SKIPPED_LAYERS[stage]
+        if self.state["step"] == 0:
+            # Only the first stage turns seeded layers into identities; a later
+            # one finds its skipped layers so and must not wipe trained ones.
+            trained = [i for i in sorted(skipped) if not self.model.layers[i].is_identity()]
+            if trained and stage != "head":
+                raise SystemExit(f"stage {stage} would discard trained encoder layers {trained}; "
+                                 "it follows head or stem")
+            self.model.skip_layers(skipped)
+        self.model.skipped_layers = set(skipped)
         parameters = self._learning_parts(stage)
         learning = {id(p) for p in parameters}
         for p in self.model.parameters():
@@ -120,9 +134,8 @@ class Trainer:
                                            weight_decay=0.02)
         if self.saved_optimizer is not None:
             self.optimizer.load_state_dict(self.saved_optimizer)
-        # The head stage's stem is frozen: its output is computed once per clip.
         self.cache = self.val_cache = None
-        if stage == "head":
+        if stage in CACHED_STEM_STAGES:
             self.cache = self._stem_cache(self.train_x)
             self.val_cache = self._stem_cache(self.val_x)
         print(f"stage {stage}: {sum(p.numel() for p in parameters)} trainable parameters", flush=True)
@@ -206,7 +219,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--features", required=True)
     parser.add_argument("--run", required=True)
-    parser.add_argument("--stage", choices=("head", "stem", "window", "full"), required=True)
+    parser.add_argument("--stage", choices=tuple(STAGE_LEARNING_RATES), required=True)
     parser.add_argument("--positions", type=int, default=128,
                         help="newest positions the window stage trains on")
     parser.add_argument("--minutes", type=float, required=True, help="training time of this stage")

@@ -86,7 +86,18 @@ class StagedTrainingTest(unittest.TestCase):
             for layer in stem.model.layers:
                 self.assertEqual(float(layer.attention.out.weight.abs().sum()), 0.0)
             stem.run()
+            after_stem = torch.load(os.path.join(run, "last.pt"))["model"]
+
+            # The last stage trains the last encoder layer and the head on the
+            # cached stem; the other layers stay identities.
+            last = train.Trainer(self._args(tmp, run, "last", 0.05))
+            self.assertEqual(last.model.skipped_layers, {0, 1, 2})
+            self.assertIsNotNone(last.cache)
+            last.run()
             before_window = torch.load(os.path.join(run, "last.pt"))["model"]
+            self.assertGreater(float(before_window["layers.3.attention.out.weight"].abs().sum()), 0.0)
+            self.assertEqual(float(before_window["layers.2.feed_forward_out.weight"].abs().sum()), 0.0)
+            torch.testing.assert_close(before_window["conv2.weight"], after_stem["conv2.weight"])
 
             # The window stage trains the encoder layers alone, from identity.
             window = train.Trainer(self._args(tmp, run, "window", 0.05))
@@ -98,6 +109,11 @@ class StagedTrainingTest(unittest.TestCase):
             self.assertGreater(float(trained["layers.3.attention.out.weight"].abs().sum()), 0.0)
             torch.testing.assert_close(trained["classifier.last.weight"],
                                        before_window["classifier.last.weight"])
+
+            # Once the layers have learned, a stage that holds them as
+            # identities refuses to start rather than wipe them.
+            with self.assertRaises(SystemExit):
+                train.Trainer(self._args(tmp, run, "last", 0.05))
 
     def test_learning_rate_warms_up_then_decays_to_zero(self):
         trainer = SimpleNamespace(args=SimpleNamespace(minutes=10.0, stage="stem"), state={})

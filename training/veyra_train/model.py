@@ -91,6 +91,10 @@ class EncoderLayer(nn.Module):
                 linear.weight.zero_()
                 linear.bias.zero_()
 
+    def is_identity(self):
+        return all(not linear.weight.any() and not linear.bias.any()
+                   for linear in (self.attention.out, self.feed_forward_out))
+
     def forward(self, x):
         x = x + self.attention(self.attention_norm(x))
         hidden = gelu(self.feed_forward_in(self.feed_forward_norm(x)))
