@@ -18,6 +18,7 @@ import tempfile
 import numpy as np
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from veyra_train.lengths import MAX_SECONDS, clip_seconds, matched_subset  # noqa: E402
 from veyra_train.metrics import binary_metrics  # noqa: E402
 from veyra_train.report import metrics_table  # noqa: E402
 
@@ -28,7 +29,7 @@ def score(evaluator, model, features_f32):
         return np.loadtxt(out.name, dtype=np.float64, ndmin=1)
 
 
-def grouped(records, labels, probabilities):
+def groups_of(records, labels):
     groups = {"all": np.arange(len(records))}
     for key in ("language", "source"):
         for value in sorted({r[key] for r in records}):
@@ -38,6 +39,17 @@ def grouped(records, labels, probabilities):
             idx = [i for i, r in enumerate(records) if r["language"] == language and r["source"] == source]
             if idx:
                 groups[f"{language}/{source}"] = np.array(idx)
+    # Where length tells nothing, only what the clip sounds like can.
+    matched = matched_subset(labels, clip_seconds(records))
+    groups["length-matched"] = matched
+    for source in ("tts", "human"):
+        idx = [i for i in matched if records[i]["source"] == source]
+        if idx:
+            groups[f"length-matched/{source}"] = np.array(idx)
+    return groups
+
+
+def grouped(groups, labels, probabilities):
     return {name: binary_metrics(labels[idx], probabilities[idx]) for name, idx in groups.items()}
 
 
@@ -61,11 +73,14 @@ def main():
         float_p = score(args.evaluator, args.float_model, raw)
         int8_p = score(args.evaluator, args.int8_model, raw)
     difference = np.abs(float_p - int8_p)
+    groups = groups_of(records, labels)
     result = {
         "split": args.split,
-        "float": grouped(records, labels, float_p),
-        "int8": grouped(records, labels, int8_p),
-        "baseline_always_complete": grouped(records, labels, np.ones_like(labels)),
+        "float": grouped(groups, labels, float_p),
+        "int8": grouped(groups, labels, int8_p),
+        "baseline_always_complete": grouped(groups, labels, np.ones_like(labels)),
+        # Only its AUC means something: how well length alone ranks the clips.
+        "length_alone": grouped(groups, labels, np.minimum(clip_seconds(records), MAX_SECONDS) / MAX_SECONDS),
         "float_int8_difference": {"max": float(difference.max()), "mean": float(difference.mean()),
                                   "decisions_changed": int(((float_p > 0.5) != (int8_p > 0.5)).sum())},
     }
@@ -73,11 +88,13 @@ def main():
         json.dump(result, f, indent=1)
     with open(os.path.splitext(args.out)[0] + ".md", "w") as f:
         f.write(metrics_table(args.out) + "\n")
-    print(f"{'group':<16}{'n':>5}  {'float acc':>9} {'int8 acc':>9} {'prec':>6} {'rec':>6} {'auc':>6}  {'base acc':>8}")
+    print(f"{'group':<22}{'n':>5}  {'float acc':>9} {'int8 acc':>9} {'prec':>6} {'rec':>6} {'auc':>6}  "
+          f"{'base acc':>8} {'len auc':>7}")
     for name, m in result["int8"].items():
         fm, bm = result["float"][name], result["baseline_always_complete"][name]
-        print(f"{name:<16}{m['count']:>5}  {fm['accuracy']:>9.3f} {m['accuracy']:>9.3f} "
-              f"{m['precision']:>6.3f} {m['recall']:>6.3f} {m['auc']:>6.3f}  {bm['accuracy']:>8.3f}")
+        print(f"{name:<22}{m['count']:>5}  {fm['accuracy']:>9.3f} {m['accuracy']:>9.3f} "
+              f"{m['precision']:>6.3f} {m['recall']:>6.3f} {m['auc']:>6.3f}  {bm['accuracy']:>8.3f} "
+              f"{result['length_alone'][name]['auc']:>7.3f}")
     print("float vs int8:", result["float_int8_difference"])
 
 

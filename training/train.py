@@ -40,6 +40,7 @@ import torch
 import torch.nn.functional as F
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from veyra_train.lengths import clip_seconds, paired_members  # noqa: E402
 from veyra_train.metrics import binary_metrics  # noqa: E402
 from veyra_train.model import NUM_LAYERS, EndOfTurnNet  # noqa: E402
 
@@ -69,13 +70,28 @@ def balanced_batches(labels, batch_size, rng):
         yield np.concatenate([rng.choice(positives, half), rng.choice(negatives, batch_size - half)])
 
 
+def length_matched_batches(labels, seconds, batch_size, rng):
+    """Endless batches of complete/incomplete pairs from one length bin each,
+    the bin drawn in proportion to the smaller of its two classes: length then
+    tells nothing, at the price of rarely showing the lengths where one class
+    is scarce."""
+    members = paired_members(labels, seconds)
+    weights = np.array([min(len(i), len(c)) for i, c in members], dtype=np.float64)
+    if not weights.any():
+        raise SystemExit("no length has clips of both classes to pair")
+    while True:
+        chosen = rng.choice(len(members), batch_size // 2, p=weights / weights.sum())
+        yield np.array([rng.choice(members[b][label]) for b in chosen for label in (0, 1)])
+
+
 class Trainer:
     def __init__(self, args):
         self.args = args
         torch.manual_seed(args.seed)
         self.model = EndOfTurnNet()
         self.rng = np.random.default_rng(args.seed)
-        self.train_x, self.train_y, _ = load_split(args.features, "train")
+        self.train_x, self.train_y, train_records = load_split(args.features, "train")
+        self.train_seconds = clip_seconds(train_records)
         self.val_x, self.val_y, _ = load_split(args.features, "val")
         self.state = {"stage": None, "elapsed": 0.0, "step": 0, "best_accuracy": -1.0}
         self.optimizer = None
@@ -174,7 +190,10 @@ class Trainer:
         return binary_metrics(self.val_y, np.concatenate(probabilities))
 
     def run(self):
-        batches = balanced_batches(self.train_y, self.args.batch_size, self.rng)
+        if self.args.match_lengths:
+            batches = length_matched_batches(self.train_y, self.train_seconds, self.args.batch_size, self.rng)
+        else:
+            batches = balanced_batches(self.train_y, self.args.batch_size, self.rng)
         budget = self.args.minutes * 60
         last_save = last_eval = time.time()
         losses = []
@@ -224,6 +243,9 @@ def main():
                         help="newest positions the window stage trains on")
     parser.add_argument("--minutes", type=float, required=True, help="training time of this stage")
     parser.add_argument("--batch-size", type=int, default=16)
+    parser.add_argument("--match-lengths", action="store_true",
+                        help="pair complete and incomplete clips of the same length in every batch, "
+                             "so that length alone cannot tell them apart")
     parser.add_argument("--eval-seconds", type=float, default=240)
     parser.add_argument("--seed", type=int, default=20)
     args = parser.parse_args()

@@ -9,6 +9,7 @@ import numpy as np
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from veyra_train import audio, texts, voices  # noqa: E402
 from veyra_train.features_ref import log_mel, mel_filterbank, right_align  # noqa: E402
+from veyra_train.lengths import length_bins, matched_subset  # noqa: E402
 from veyra_train.metrics import binary_metrics, roc_auc  # noqa: E402
 
 import make_dataset  # noqa: E402
@@ -140,6 +141,20 @@ class MetricsTest(unittest.TestCase):
         metrics = binary_metrics(np.array([1, 0]), np.array([0.5, 0.5]))
         self.assertEqual(metrics["recall"], 0.0)
         self.assertEqual(metrics["accuracy"], 0.5)
+
+    def test_length_matched_subset_balances_every_length(self):
+        # Complete clips run longer, as whole sentences do against their fragments.
+        rng = np.random.default_rng(1)
+        labels = np.repeat([1, 0], 200)
+        seconds = np.concatenate([rng.uniform(1.5, 5.0, 200), rng.uniform(0.5, 3.0, 200)])
+        self.assertGreater(roc_auc(labels, seconds), 0.85)
+        kept = matched_subset(labels, seconds)
+        self.assertEqual(len(set(kept)), len(kept))
+        for b in set(length_bins(seconds[kept])):
+            in_bin = kept[length_bins(seconds[kept]) == b]
+            self.assertEqual(labels[in_bin].sum() * 2, len(in_bin))
+        self.assertLess(abs(roc_auc(labels[kept], seconds[kept]) - 0.5), 0.1)
+        np.testing.assert_array_equal(kept, matched_subset(labels, seconds))  # seeded
 
 
 if __name__ == "__main__":

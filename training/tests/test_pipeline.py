@@ -53,13 +53,14 @@ def _tiny_features(directory, count=8, seed=0):
         np.save(os.path.join(directory, f"{split}.npy"), features)
         with open(os.path.join(directory, f"{split}.jsonl"), "w") as f:
             for label in labels:
-                f.write(json.dumps({"label": label}) + "\n")
+                f.write(json.dumps({"label": label, "samples": 32000, "rate": 16000}) + "\n")
 
 
 class StagedTrainingTest(unittest.TestCase):
     def _args(self, features, run, stage, minutes):
         return SimpleNamespace(features=features, run=run, stage=stage, minutes=minutes,
-                               batch_size=4, eval_seconds=1e9, seed=1, positions=8)
+                               batch_size=4, eval_seconds=1e9, seed=1, positions=8,
+                               match_lengths=False)
 
     def test_stages_resume_and_hand_over(self):
         torch.set_num_threads(1)
@@ -131,6 +132,18 @@ class StagedTrainingTest(unittest.TestCase):
         labels = np.array([1] * 90 + [0] * 10, dtype=np.float32)
         batch = next(train.balanced_batches(labels, 16, np.random.default_rng(0)))
         self.assertEqual(int(labels[batch].sum()), 8)
+
+    def test_length_matched_pairs_share_a_length_bin(self):
+        # Complete clips long, incomplete ones short, overlapping at 2.0-2.25 s only.
+        labels = np.array([1] * 50 + [0] * 50, dtype=np.float32)
+        seconds = np.concatenate([np.linspace(2.0, 6.0, 50), np.linspace(0.5, 2.2, 50)])
+        batches = train.length_matched_batches(labels, seconds, 16, np.random.default_rng(0))
+        for _ in range(5):
+            batch = next(batches)
+            self.assertEqual(int(labels[batch].sum()), 8)
+            self.assertTrue(np.all((seconds[batch] >= 2.0) & (seconds[batch] < 2.25)))
+        with self.assertRaises(SystemExit):
+            next(train.length_matched_batches(labels, seconds + 10 * labels, 16, np.random.default_rng(0)))
 
 
 @unittest.skipUnless(os.path.exists(PREPARE) and os.path.exists(EVALUATE),
