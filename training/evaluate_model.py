@@ -39,13 +39,15 @@ def groups_of(records, labels):
             idx = [i for i, r in enumerate(records) if r["language"] == language and r["source"] == source]
             if idx:
                 groups[f"{language}/{source}"] = np.array(idx)
-    # Where length tells nothing, only what the clip sounds like can.
-    matched = matched_subset(labels, clip_seconds(records))
-    groups["length-matched"] = matched
+    # Where length tells nothing, only what the clip sounds like can. Matched
+    # within each source, so that each source's subset is length-neutral too.
+    seconds, matched = clip_seconds(records), []
     for source in ("tts", "human"):
-        idx = [i for i in matched if records[i]["source"] == source]
-        if idx:
-            groups[f"length-matched/{source}"] = np.array(idx)
+        idx = np.array([i for i, r in enumerate(records) if r["source"] == source], dtype=int)
+        if len(idx):
+            groups[f"length-matched/{source}"] = idx[matched_subset(labels[idx], seconds[idx])]
+            matched.append(groups[f"length-matched/{source}"])
+    groups["length-matched"] = np.sort(np.concatenate(matched))
     return groups
 
 

@@ -9,6 +9,7 @@ OUT/manifest.jsonl, one record per clip: id, split, language, source, voice,
 label (1 complete, 0 incomplete), kind, text, rate, samples.
 """
 import argparse
+import bisect
 import json
 import os
 import random
@@ -54,6 +55,35 @@ def split_sentences(language, seed):
     return out
 
 
+class FragmentsByLength:
+    """Every (sentence, cut) of a sentence pool, by the fragment's length in
+    characters. Cut from random sentences, fragments would run shorter than
+    whole ones and the clip's length alone would give its label away; so
+    fragments are drawn to match whole sentences' lengths, and whole
+    sentences longer than any fragment are not used."""
+    TOLERANCE = 3
+
+    def __init__(self, pool, language):
+        cuts = sorted((len(texts.prefix(text, n)), text, n)
+                      for text in pool for n in texts.cut_points(text, language))
+        self.lengths = [length for length, _, _ in cuts]
+        self.cuts = [(text, n) for _, text, n in cuts]
+        self.wholes = [text for text in pool if len(text) <= self.lengths[-1] + self.TOLERANCE]
+
+    def near(self, length, rng):
+        """A random cut whose fragment is within TOLERANCE characters of
+        `length`, or one of the nearest length there is."""
+        low = bisect.bisect_left(self.lengths, length - self.TOLERANCE)
+        high = bisect.bisect_right(self.lengths, length + self.TOLERANCE)
+        if low == high:
+            i = min(low, len(self.lengths) - 1)
+            if i > 0 and length - self.lengths[i - 1] <= self.lengths[i] - length:
+                i -= 1
+            low = bisect.bisect_left(self.lengths, self.lengths[i])
+            high = bisect.bisect_right(self.lengths, self.lengths[i])
+        return self.cuts[rng.randrange(low, high)]
+
+
 def tts_jobs(seed, scale, variant):
     """Synthesis jobs. Variants above 0 add further training clips: new draws
     of sentence, voice, prosody and augmentation over the same sentence split."""
@@ -69,15 +99,18 @@ def tts_jobs(seed, scale, variant):
                 groups.setdefault(voice.split("+")[0], []).append(voice)
             group_names = sorted(groups)
             rng = random.Random(f"jobs-{language}-{split}-{seed}" + (f"-{variant}" if variant else ""))
+            cuts = FragmentsByLength(by_split[split], language)
             for i in range(count):
-                text = rng.choice(by_split[split])
-                points = texts.cut_points(text, language)
-                complete = not points or rng.random() < 0.5
+                text = rng.choice(cuts.wholes)
+                complete = rng.random() < 0.5
+                cut_words = None
+                if not complete:  # a fragment as long as a whole sentence drawn
+                    text, cut_words = cuts.near(len(text), rng)
                 jobs.append({
                     "id": f"{prefix}{language}-{split}-tts-{i:05d}", "split": split, "language": language,
                     "source": "tts", "voice": rng.choice(groups[rng.choice(group_names)]),
                     "text": text, "label": int(complete),
-                    "cut_words": None if complete else rng.choice(points),
+                    "cut_words": cut_words,
                     "rate_factor": rng.uniform(0.8, 1.25), "pitch": rng.uniform(25, 75),
                     "seed": rng.randrange(1 << 30)})
     return jobs

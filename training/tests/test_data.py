@@ -41,6 +41,19 @@ class TextTest(unittest.TestCase):
             self.assertFalse(set(split["train"]) & set(split["test"]))
             self.assertFalse(set(split["train"]) & set(split["val"]))
 
+    def test_fragments_are_as_long_as_the_whole_sentences(self):
+        import random
+        pool = make_dataset.split_sentences("en", 7)["val"]
+        cuts = make_dataset.FragmentsByLength(pool, "en")
+        rng = random.Random(3)
+        wholes = [len(rng.choice(cuts.wholes)) for _ in range(400)]
+        fragments = [len(texts.prefix(*cuts.near(length, rng))) for length in wholes]
+        self.assertLessEqual(max(abs(np.array(wholes) - fragments)), cuts.TOLERANCE)
+        # Beyond the longest fragment, the nearest one is returned.
+        text, words = cuts.near(10_000, rng)
+        self.assertEqual(len(texts.prefix(text, words)), cuts.lengths[-1])
+        self.assertTrue(all(len(t) <= cuts.lengths[-1] + cuts.TOLERANCE for t in cuts.wholes))
+
 
 class VoiceSplitTest(unittest.TestCase):
     def test_test_voices_are_never_training_voices(self):
