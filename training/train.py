@@ -10,8 +10,8 @@ Stages, each continuing from the run's last checkpoint:
           classifier learn.
   stem    the stem learns too (the "cheap path": encoder layers kept as
           identities, which is most of this network's compute).
-  last    after stem: the stem is held still and its output computed once
-          again; the last encoder layer learns from identity together with
+  last    after head or stem: the stem is held still and its output computed
+          once again; the last encoder layer learns from identity together with
           the head, on all 400 positions, the other layers stay identities.
           One layer without the stem's backward pass is a fraction of the
           full network's cost, and gives every position the whole clip's
