@@ -29,7 +29,7 @@ def score(evaluator, model, features_f32):
         return np.loadtxt(out.name, dtype=np.float64, ndmin=1)
 
 
-def groups_of(records, labels):
+def groups_of(records, labels, seconds):
     groups = {"all": np.arange(len(records))}
     for key in ("language", "source"):
         for value in sorted({r[key] for r in records}):
@@ -41,10 +41,10 @@ def groups_of(records, labels):
                 groups[f"{language}/{source}"] = np.array(idx)
     # Where length tells nothing, only what the clip sounds like can. Matched
     # within each source, so that each source's subset is length-neutral too.
-    seconds, matched = clip_seconds(records), []
+    matched = []
     for source in ("tts", "human"):
-        idx = np.array([i for i, r in enumerate(records) if r["source"] == source], dtype=int)
-        if len(idx):
+        idx = groups.get(f"source={source}")
+        if idx is not None:
             groups[f"length-matched/{source}"] = idx[matched_subset(labels[idx], seconds[idx])]
             matched.append(groups[f"length-matched/{source}"])
     groups["length-matched"] = np.sort(np.concatenate(matched))
@@ -75,14 +75,15 @@ def main():
         float_p = score(args.evaluator, args.float_model, raw)
         int8_p = score(args.evaluator, args.int8_model, raw)
     difference = np.abs(float_p - int8_p)
-    groups = groups_of(records, labels)
+    seconds = clip_seconds(records)
+    groups = groups_of(records, labels, seconds)
     result = {
         "split": args.split,
         "float": grouped(groups, labels, float_p),
         "int8": grouped(groups, labels, int8_p),
         "baseline_always_complete": grouped(groups, labels, np.ones_like(labels)),
         # Only its AUC means something: how well length alone ranks the clips.
-        "length_alone": grouped(groups, labels, np.minimum(clip_seconds(records), MAX_SECONDS) / MAX_SECONDS),
+        "length_alone": grouped(groups, labels, np.minimum(seconds, MAX_SECONDS) / MAX_SECONDS),
         "float_int8_difference": {"max": float(difference.max()), "mean": float(difference.mean()),
                                   "decisions_changed": int(((float_p > 0.5) != (int8_p > 0.5)).sum())},
     }
