@@ -85,10 +85,11 @@ class FragmentsByLength:
 
 
 def tts_jobs(seed, scale, variant):
-    """Synthesis jobs. Variants above 0 add further training clips: new draws
-    of sentence, voice, prosody and augmentation over the same sentence split."""
+    """Synthesis jobs. Variants above 0 add further training and validation
+    clips: new draws of sentence, voice, prosody and augmentation over the
+    same sentence split. The test set is drawn once."""
     jobs = []
-    splits = ("train",) if variant else ("train", "val", "test")
+    splits = ("train", "val") if variant else ("train", "val", "test")
     prefix = f"v{variant}-" if variant else ""
     for language in LANGUAGES:
         by_split = split_sentences(language, seed)
@@ -117,8 +118,8 @@ def tts_jobs(seed, scale, variant):
 
 
 def human_jobs(seed, scale, variant, packs=HUMAN_PACKS):
-    """Prompt jobs; variants above 0 re-use the training prompts with new
-    augmentation and cut draws."""
+    """Prompt jobs; variants above 0 re-use the training and validation
+    prompts with new augmentation and cut draws."""
     jobs = []
     prefix = f"v{variant}-" if variant else ""
     for language, directory, split, used in packs:
@@ -129,7 +130,7 @@ def human_jobs(seed, scale, variant, packs=HUMAN_PACKS):
                        if f.endswith((".wav", ".gsm")))
         random.Random(f"human-{directory}-{seed}").shuffle(files)
         take = {split: files[:int(used * scale)]}
-        if split == "train" and not variant:
+        if split == "train":
             take["val"] = files[int(used * scale):int(used * scale) + int(HUMAN_VAL_PROMPTS * scale)]
         for part, chosen in take.items():
             rng = random.Random(f"human-{directory}-{part}-{seed}" + (f"-{variant}" if variant else ""))
@@ -208,7 +209,7 @@ def main():
     parser.add_argument("--independent", action="store_true",
                         help="only the independent evaluation split (human recordings never trained on)")
     parser.add_argument("--variants", type=int, default=1,
-                        help="training-set draws (variant 0 also makes validation and test)")
+                        help="draws of the training and validation sets (variant 0 also makes the test set)")
     args = parser.parse_args()
 
     os.makedirs(os.path.join(args.out, "audio"), exist_ok=True)

@@ -89,6 +89,7 @@ class Trainer:
         self.args = args
         torch.manual_seed(args.seed)
         self.model = EndOfTurnNet()
+        self.model.set_dropout(args.dropout)
         self.rng = np.random.default_rng(args.seed)
         self.train_x, self.train_y, train_records = load_split(args.features, "train")
         self.train_seconds = clip_seconds(train_records)
@@ -246,6 +247,8 @@ def main():
     parser.add_argument("--match-lengths", action="store_true",
                         help="pair complete and incomplete clips of the same length in every batch, "
                              "so that length alone cannot tell them apart")
+    parser.add_argument("--dropout", type=float, default=0.1,
+                        help="dropout on the encoder branches and the pooled vector, in training")
     parser.add_argument("--eval-seconds", type=float, default=240)
     parser.add_argument("--seed", type=int, default=20)
     args = parser.parse_args()

@@ -73,10 +73,12 @@ class SelfAttention(nn.Module):
 
 
 class EncoderLayer(nn.Module):
-    """Pre-norm transformer layer."""
+    """Pre-norm transformer layer. `dropout` applies to each branch's output
+    in training only; the export runs in eval mode and has none."""
 
     def __init__(self):
         super().__init__()
+        self.dropout = 0.0
         self.attention_norm = nn.LayerNorm(WIDTH, eps=LAYER_NORM_EPS)
         self.attention = SelfAttention()
         self.feed_forward_norm = nn.LayerNorm(WIDTH, eps=LAYER_NORM_EPS)
@@ -96,9 +98,9 @@ class EncoderLayer(nn.Module):
                    for linear in (self.attention.out, self.feed_forward_out))
 
     def forward(self, x):
-        x = x + self.attention(self.attention_norm(x))
+        x = x + F.dropout(self.attention(self.attention_norm(x)), self.dropout, self.training)
         hidden = gelu(self.feed_forward_in(self.feed_forward_norm(x)))
-        return x + self.feed_forward_out(hidden)
+        return x + F.dropout(self.feed_forward_out(hidden), self.dropout, self.training)
 
 
 class AttentionPooling(nn.Module):
@@ -141,6 +143,13 @@ class EndOfTurnNet(nn.Module):
         # Encoder layers left out of training; they must be identities (see
         # EncoderLayer.make_identity). The export always runs every layer.
         self.skipped_layers = set()
+        self.dropout = 0.0
+
+    def set_dropout(self, rate):
+        """Dropout in training (encoder branches and the pooled vector)."""
+        self.dropout = rate
+        for layer in self.layers:
+            layer.dropout = rate
 
     def skip_layers(self, indices):
         """Makes the given layers identities and leaves them out of training
@@ -174,7 +183,8 @@ class EndOfTurnNet(nn.Module):
         for i, layer in enumerate(self.layers):
             if exporting or i not in self.skipped_layers:
                 x = layer(x)
-        return self.classifier(self.pooling(self.final_norm(x)))
+        pooled = self.pooling(self.final_norm(x))
+        return self.classifier(F.dropout(pooled, self.dropout, self.training))
 
     def score(self, features, positions=NUM_POSITIONS):
         """Pre-sigmoid score; training uses it for a numerically stable loss.
