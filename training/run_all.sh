@@ -4,11 +4,11 @@
 #   -> float and int8 export -> ONNX Runtime evaluation -> models/.
 #
 # Usage: training/run_all.sh [RUN_NAME]
-# Environment: SCALE (clip-count multiplier, default 0.7), VARIANTS (training-set
-# draws, 3), HEAD_MINUTES (6), LAST_MINUTES (30); STEM_MINUTES, WINDOW_MINUTES and
+# Environment: SCALE (clip-count multiplier, default 0.7), VARIANTS (draws of the
+# training and validation sets, 7), HEAD_MINUTES (6), LAST_MINUTES (30); STEM_MINUTES, WINDOW_MINUTES and
 # FULL_MINUTES are 0 (off), which reproduces the shipped model: the stem keeps
 # its seeded weights and the first three encoder layers stay identities.
-# Needs: scripts/setup.sh --training, and about an hour on 2 CPU cores.
+# Needs: scripts/setup.sh --training, and about an hour and a half on 2 CPU cores.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -24,7 +24,7 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
 cmake --build "$build" -j2 --target veyra_train_prepare veyra_train_evaluate
 
 # Both steps resume: finished clips and checkpoints are kept.
-nice -n 5 $python "$root/training/make_dataset.py" --out "$work/dataset" --scale "${SCALE:-0.7}" --variants "${VARIANTS:-3}"
+nice -n 5 $python "$root/training/make_dataset.py" --out "$work/dataset" --scale "${SCALE:-0.7}" --variants "${VARIANTS:-7}"
 nice -n 5 $python "$root/training/make_features.py" --dataset "$work/dataset" \
   --out "$work/features" --native "$build/bin/veyra_train_prepare"
 # English human prompts, never trained or tuned on: an independent check.
