@@ -10,6 +10,8 @@ label (1 complete, 0 incomplete), kind, text, rate, samples.
 """
 import argparse
 import bisect
+import contextlib
+import fcntl
 import json
 import os
 import random
@@ -200,6 +202,40 @@ def run_job(args):
         return []
 
 
+def run_jobs(jobs, out_dir, workers):
+    """Runs the jobs not yet in OUT's manifest and appends their records."""
+    manifest = os.path.join(out_dir, "manifest.jsonl")
+    done = set()
+    if os.path.exists(manifest):  # resume: keep finished jobs
+        with open(manifest) as f:
+            done = {json.loads(line)["job"] for line in f}
+    todo = [j for j in jobs if j["id"] not in done]
+    print(f"{len(jobs)} jobs, {len(todo)} to run", flush=True)
+    with Pool(workers) as pool, open(manifest, "a") as out:
+        for n, records in enumerate(pool.imap(run_job, [(j, out_dir) for j in todo], chunksize=4)):
+            job_id = todo[n]["id"]
+            for record in records:
+                out.write(json.dumps(dict(record, job=job_id), ensure_ascii=False) + "\n")
+            if not records:
+                out.write(json.dumps({"job": job_id, "skipped": True}) + "\n")
+            if n % 200 == 0:
+                out.flush()
+                print(f"{n}/{len(todo)}", flush=True)
+
+
+
+@contextlib.contextmanager
+def sole_writer(out_dir):
+    """Holds OUT's lock while a run reads and appends its manifest: two runs
+    into one folder would both run the unfinished jobs and record them twice."""
+    with open(os.path.join(out_dir, ".lock"), "w") as lock:
+        try:
+            fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            raise SystemExit(f"another make_dataset.py run is writing {out_dir}") from None
+        yield
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--out", required=True)
@@ -218,23 +254,8 @@ def main():
         jobs += human_jobs(args.seed, args.scale, variant) + tts_jobs(args.seed, args.scale, variant)
     if args.independent:
         jobs = human_jobs(args.seed, 1.0, 0, INDEPENDENT_PACKS)
-    manifest = os.path.join(args.out, "manifest.jsonl")
-    done = set()
-    if os.path.exists(manifest):  # resume: keep finished jobs
-        with open(manifest) as f:
-            done = {json.loads(line)["job"] for line in f}
-    todo = [j for j in jobs if j["id"] not in done]
-    print(f"{len(jobs)} jobs, {len(todo)} to run", flush=True)
-    with Pool(args.workers) as pool, open(manifest, "a") as out:
-        for n, records in enumerate(pool.imap(run_job, [(j, args.out) for j in todo], chunksize=4)):
-            job_id = todo[n]["id"]
-            for record in records:
-                out.write(json.dumps(dict(record, job=job_id), ensure_ascii=False) + "\n")
-            if not records:
-                out.write(json.dumps({"job": job_id, "skipped": True}) + "\n")
-            if n % 200 == 0:
-                out.flush()
-                print(f"{n}/{len(todo)}", flush=True)
+    with sole_writer(args.out):
+        run_jobs(jobs, args.out, args.workers)
 
 
 if __name__ == "__main__":

@@ -2,6 +2,7 @@
 and the NumPy feature reference."""
 import os
 import sys
+import tempfile
 import unittest
 
 import numpy as np
@@ -53,6 +54,17 @@ class TextTest(unittest.TestCase):
         text, words = cuts.near(10_000, rng)
         self.assertEqual(len(texts.prefix(text, words)), cuts.lengths[-1])
         self.assertTrue(all(len(t) <= cuts.lengths[-1] + cuts.TOLERANCE for t in cuts.wholes))
+
+
+class SoleWriterTest(unittest.TestCase):
+    def test_a_second_run_into_the_same_folder_is_refused_until_the_first_ends(self):
+        with tempfile.TemporaryDirectory() as out:
+            with make_dataset.sole_writer(out):
+                with self.assertRaises(SystemExit):
+                    with make_dataset.sole_writer(out):
+                        pass
+            with make_dataset.sole_writer(out):
+                pass
 
 
 class VoiceSplitTest(unittest.TestCase):
