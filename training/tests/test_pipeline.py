@@ -60,7 +60,7 @@ class StagedTrainingTest(unittest.TestCase):
     def _args(self, features, run, stage, minutes):
         return SimpleNamespace(features=features, run=run, stage=stage, minutes=minutes,
                                batch_size=4, eval_seconds=1e9, seed=1, positions=8,
-                               match_lengths=False)
+                               match_lengths=False, dropout=0.1)
 
     def test_stages_resume_and_hand_over(self):
         torch.set_num_threads(1)
