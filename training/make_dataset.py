@@ -223,7 +223,6 @@ def run_jobs(jobs, out_dir, workers):
                 print(f"{n}/{len(todo)}", flush=True)
 
 
-
 @contextlib.contextmanager
 def sole_writer(out_dir):
     """Holds OUT's lock while a run reads and appends its manifest: two runs
