@@ -10,8 +10,6 @@ label (1 complete, 0 incomplete), kind, text, rate, samples.
 """
 import argparse
 import bisect
-import contextlib
-import fcntl
 import json
 import os
 import random
@@ -23,6 +21,7 @@ import numpy as np
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from veyra_train import audio, texts, voices  # noqa: E402
+from veyra_train.workdir import sole_writer  # noqa: E402
 
 LANGUAGES = ("en", "es", "fr", "it", "ru")
 SPLIT_SHARES = (("train", 0.80), ("val", 0.08), ("test", 0.12))
@@ -223,18 +222,6 @@ def run_jobs(jobs, out_dir, workers):
                 print(f"{n}/{len(todo)}", flush=True)
 
 
-@contextlib.contextmanager
-def sole_writer(out_dir):
-    """Holds OUT's lock while a run reads and appends its manifest: two runs
-    into one folder would both run the unfinished jobs and record them twice."""
-    with open(os.path.join(out_dir, ".lock"), "w") as lock:
-        try:
-            fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
-        except BlockingIOError:
-            raise SystemExit(f"another make_dataset.py run is writing {out_dir}") from None
-        yield
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--out", required=True)
@@ -253,7 +240,7 @@ def main():
         jobs += human_jobs(args.seed, args.scale, variant) + tts_jobs(args.seed, args.scale, variant)
     if args.independent:
         jobs = human_jobs(args.seed, 1.0, 0, INDEPENDENT_PACKS)
-    with sole_writer(args.out):
+    with sole_writer(args.out, "make_dataset.py"):
         run_jobs(jobs, args.out, args.workers)
 
 

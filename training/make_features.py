@@ -26,6 +26,7 @@ import numpy as np
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from veyra_train.audio import _fft_resample  # noqa: E402
 from veyra_train.features_ref import log_mel, right_align  # noqa: E402
+from veyra_train.workdir import sole_writer  # noqa: E402
 
 NUM_FEATURES = 80 * 800
 
@@ -64,6 +65,26 @@ def native_features(tool, dataset, records, features, batch=64):
             print(f"  {start + len(chunk)}/{len(records)}", flush=True)
 
 
+def write_split(args, split):
+    """Features and records of one split, in OUT/SPLIT.npy and OUT/SPLIT.jsonl."""
+    records = load_manifest(args.dataset, split)
+    if args.limit:
+        records = records[:args.limit]
+    path = os.path.join(args.out, f"{split}.npy")
+    features = np.lib.format.open_memmap(path, mode="w+", dtype=np.float16,
+                                         shape=(len(records), 80, 800))
+    if args.native:
+        native_features(args.native, args.dataset, records, features)
+    else:
+        numpy_features(args.dataset, records, features)
+    features.flush()
+    with open(os.path.join(args.out, f"{split}.jsonl"), "w") as f:
+        for record in records:
+            f.write(json.dumps(record, ensure_ascii=False) + "\n")
+    print(f"{split}: {len(records)} clips -> {path}", flush=True)
+
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--dataset", required=True)
@@ -74,22 +95,9 @@ def main():
     args = parser.parse_args()
 
     os.makedirs(args.out, exist_ok=True)
-    for split in args.splits.split(","):
-        records = load_manifest(args.dataset, split)
-        if args.limit:
-            records = records[:args.limit]
-        path = os.path.join(args.out, f"{split}.npy")
-        features = np.lib.format.open_memmap(path, mode="w+", dtype=np.float16,
-                                             shape=(len(records), 80, 800))
-        if args.native:
-            native_features(args.native, args.dataset, records, features)
-        else:
-            numpy_features(args.dataset, records, features)
-        features.flush()
-        with open(os.path.join(args.out, f"{split}.jsonl"), "w") as f:
-            for record in records:
-                f.write(json.dumps(record, ensure_ascii=False) + "\n")
-        print(f"{split}: {len(records)} clips -> {path}", flush=True)
+    with sole_writer(args.out, "make_features.py"):
+        for split in args.splits.split(","):
+            write_split(args, split)
 
 
 if __name__ == "__main__":

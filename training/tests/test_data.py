@@ -12,6 +12,7 @@ from veyra_train import audio, texts, voices  # noqa: E402
 from veyra_train.features_ref import log_mel, mel_filterbank, right_align  # noqa: E402
 from veyra_train.lengths import length_bins, matched_subset  # noqa: E402
 from veyra_train.metrics import binary_metrics, roc_auc  # noqa: E402
+from veyra_train.workdir import sole_writer  # noqa: E402
 
 import make_dataset  # noqa: E402
 
@@ -59,11 +60,11 @@ class TextTest(unittest.TestCase):
 class SoleWriterTest(unittest.TestCase):
     def test_a_second_run_into_the_same_folder_is_refused_until_the_first_ends(self):
         with tempfile.TemporaryDirectory() as out:
-            with make_dataset.sole_writer(out):
+            with sole_writer(out, "first"):
                 with self.assertRaises(SystemExit):
-                    with make_dataset.sole_writer(out):
+                    with sole_writer(out, "second"):
                         pass
-            with make_dataset.sole_writer(out):
+            with sole_writer(out, "third"):
                 pass
 
 

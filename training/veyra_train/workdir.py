@@ -1,0 +1,18 @@
+"""One writer per output folder: the data steps resume by reading what a
+folder already holds, so two runs into one folder would both redo the same
+work and write it twice."""
+import contextlib
+import fcntl
+import os
+
+
+@contextlib.contextmanager
+def sole_writer(out_dir, tool):
+    """Holds OUT's lock for the block; another holder makes this one exit
+    with a message naming `tool`."""
+    with open(os.path.join(out_dir, ".lock"), "w") as lock:
+        try:
+            fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            raise SystemExit(f"another {tool} run is writing {out_dir}") from None
+        yield
