@@ -16,6 +16,9 @@ Stages, each continuing from the run's last checkpoint:
           One layer without the stem's backward pass is a fraction of the
           full network's cost, and gives every position the whole clip's
           context.
+  last2   after last: the second-to-last encoder layer joins the last one,
+          starting from identity, on the same cached stem output (about
+          twice the last stage's cost per step).
   window  the encoder layers learn, starting from identity, with everything
           else held still, on the newest --positions positions only (the end
           of a turn is in its last seconds, and attention over 128 positions
@@ -45,12 +48,14 @@ from veyra_train.metrics import binary_metrics  # noqa: E402
 from veyra_train.model import NUM_LAYERS, EndOfTurnNet  # noqa: E402
 
 CHECKPOINT_SECONDS = 180
-STAGE_LEARNING_RATES = {"head": 1e-3, "stem": 3e-4, "last": 1e-4, "window": 1e-4, "full": 5e-5}
+STAGE_LEARNING_RATES = {"head": 1e-3, "stem": 3e-4, "last": 1e-4, "last2": 1e-4, "window": 1e-4,
+                        "full": 5e-5}
 # Encoder layers each stage leaves out of training (they must be identities).
 STAGE_SKIPPED_LAYERS = {"head": set(range(NUM_LAYERS)), "stem": set(range(NUM_LAYERS)),
-                        "last": set(range(NUM_LAYERS - 1)), "window": set(), "full": set()}
+                        "last": set(range(NUM_LAYERS - 1)), "last2": set(range(NUM_LAYERS - 2)),
+                        "window": set(), "full": set()}
 # Stages whose stem is held still, so its output is computed once per clip.
-CACHED_STEM_STAGES = ("head", "last")
+CACHED_STEM_STAGES = ("head", "last", "last2")
 WARMUP_FRACTION = 0.05
 
 
@@ -129,6 +134,7 @@ class Trainer:
                 *m.classifier.parameters()]
         stem = [*m.conv1.parameters(), *m.conv2.parameters()]
         return {"head": head, "stem": stem + head, "last": [*m.layers[-1].parameters(), *head],
+                "last2": [*m.layers[-2:].parameters(), *head],
                 "window": list(m.layers.parameters()), "full": list(m.parameters())}[stage]
 
     def _configure_stage(self):

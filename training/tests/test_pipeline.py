@@ -95,10 +95,22 @@ class StagedTrainingTest(unittest.TestCase):
             self.assertEqual(last.model.skipped_layers, {0, 1, 2})
             self.assertIsNotNone(last.cache)
             last.run()
+            after_last = torch.load(os.path.join(run, "last.pt"))["model"]
+            self.assertGreater(float(after_last["layers.3.attention.out.weight"].abs().sum()), 0.0)
+            self.assertEqual(float(after_last["layers.2.feed_forward_out.weight"].abs().sum()), 0.0)
+            torch.testing.assert_close(after_last["conv2.weight"], after_stem["conv2.weight"])
+
+            # The last2 stage adds the second-to-last layer, from identity,
+            # without discarding what the last layer learned.
+            last2 = train.Trainer(self._args(tmp, run, "last2", 0.05))
+            self.assertEqual(last2.model.skipped_layers, {0, 1})
+            self.assertTrue(last2.model.layers[2].attention.out.weight.requires_grad)
+            torch.testing.assert_close(last2.model.layers[3].attention.out.weight,
+                                       after_last["layers.3.attention.out.weight"])
+            last2.run()
             before_window = torch.load(os.path.join(run, "last.pt"))["model"]
-            self.assertGreater(float(before_window["layers.3.attention.out.weight"].abs().sum()), 0.0)
-            self.assertEqual(float(before_window["layers.2.feed_forward_out.weight"].abs().sum()), 0.0)
-            torch.testing.assert_close(before_window["conv2.weight"], after_stem["conv2.weight"])
+            self.assertGreater(float(before_window["layers.2.feed_forward_out.weight"].abs().sum()), 0.0)
+            self.assertEqual(float(before_window["layers.1.feed_forward_out.weight"].abs().sum()), 0.0)
 
             # The window stage trains the encoder layers alone, from identity.
             window = train.Trainer(self._args(tmp, run, "window", 0.05))
