@@ -6,7 +6,7 @@
 # Usage: training/run_all.sh [RUN_NAME]
 # Environment: SCALE (clip-count multiplier, default 0.7), VARIANTS (draws of
 # the training and validation sets, 7), HEAD_MINUTES (6), LAST_MINUTES (30);
-# STEM_MINUTES, WINDOW_MINUTES and FULL_MINUTES are 0 (off), which reproduces
+# STEM_MINUTES, LAST2_MINUTES, WINDOW_MINUTES and FULL_MINUTES are 0 (off), which reproduces
 # the shipped model: the stem keeps its seeded weights and the first three
 # encoder layers stay identities.
 # Needs: scripts/setup.sh --training, and about an hour and a half on 2 CPU cores.
@@ -40,6 +40,9 @@ if [[ "${STEM_MINUTES:-0}" != 0 ]]; then
 fi
 if [[ "${LAST_MINUTES:-30}" != 0 ]]; then
   train --stage last --minutes "${LAST_MINUTES:-30}" --eval-seconds 240
+fi
+if [[ "${LAST2_MINUTES:-0}" != 0 ]]; then
+  train --stage last2 --minutes "$LAST2_MINUTES" --eval-seconds 300
 fi
 if [[ "${WINDOW_MINUTES:-0}" != 0 ]]; then
   train --stage window --minutes "$WINDOW_MINUTES" --eval-seconds 300

@@ -48,7 +48,7 @@ from veyra_train.metrics import binary_metrics  # noqa: E402
 from veyra_train.model import NUM_LAYERS, EndOfTurnNet  # noqa: E402
 
 CHECKPOINT_SECONDS = 180
-STAGE_LEARNING_RATES = {"head": 1e-3, "stem": 3e-4, "last": 1e-4, "last2": 1e-4, "window": 1e-4,
+STAGE_LEARNING_RATES = {"head": 1e-3, "stem": 3e-4, "last": 1e-4, "last2": 3e-5, "window": 1e-4,
                         "full": 5e-5}
 # Encoder layers each stage leaves out of training (they must be identities).
 STAGE_SKIPPED_LAYERS = {"head": set(range(NUM_LAYERS)), "stem": set(range(NUM_LAYERS)),
@@ -128,14 +128,19 @@ class Trainer:
 
     # --- stages ----------------------------------------------------------
     def _learning_parts(self, stage):
-        """The parameters a stage trains; every other one is held still."""
+        """The parts a stage trains, as parameter lists; every other parameter
+        is held still. Each part's gradient is clipped on its own: a layer
+        that starts from identity, or the stem, can see gradients a hundred
+        times larger than the rest, and one shared clip would then shrink the
+        others' to noise."""
         m = self.model
         head = [m.positions, *m.final_norm.parameters(), *m.pooling.parameters(),
                 *m.classifier.parameters()]
         stem = [*m.conv1.parameters(), *m.conv2.parameters()]
-        return {"head": head, "stem": stem + head, "last": [*m.layers[-1].parameters(), *head],
-                "last2": [*m.layers[-2:].parameters(), *head],
-                "window": list(m.layers.parameters()), "full": list(m.parameters())}[stage]
+        layers = [list(layer.parameters()) for layer in m.layers]
+        return {"head": [head], "stem": [stem, head], "last": [layers[-1], head],
+                "last2": [*layers[-2:], head], "window": layers,
+                "full": [stem, *layers, head]}[stage]
 
     def _configure_stage(self):
         stage = self.args.stage
@@ -149,7 +154,8 @@ class Trainer:
                                  "it follows head or stem")
             self.model.skip_layers(skipped)
         self.model.skipped_layers = set(skipped)
-        parameters = self._learning_parts(stage)
+        self.parts = self._learning_parts(stage)
+        parameters = [p for part in self.parts for p in part]
         learning = {id(p) for p in parameters}
         for p in self.model.parameters():
             p.requires_grad_(id(p) in learning)
@@ -215,7 +221,8 @@ class Trainer:
             loss = F.binary_cross_entropy_with_logits(scores, target)
             self.optimizer.zero_grad()
             loss.backward()
-            torch.nn.utils.clip_grad_norm_(self.model.parameters(), 1.0)
+            for part in self.parts:
+                torch.nn.utils.clip_grad_norm_(part, 1.0)
             self.optimizer.step()
             losses.append(float(loss))
             self.state["step"] += 1
