@@ -57,6 +57,10 @@ STAGE_SKIPPED_LAYERS = {"head": set(range(NUM_LAYERS)), "stem": set(range(NUM_LA
 # Stages whose stem is held still, so its output is computed once per clip.
 CACHED_STEM_STAGES = ("head", "last", "last2")
 WARMUP_FRACTION = 0.05
+# Stages that clip all their parts' gradients together instead of each part
+# on its own (see Trainer._learning_parts): the shipped model's last stage was
+# trained so, and clipping apart has not been measured there.
+SHARED_CLIP_STAGES = ("last",)
 
 
 def load_split(features_dir, split):
@@ -156,6 +160,8 @@ class Trainer:
         self.model.skipped_layers = set(skipped)
         self.parts = self._learning_parts(stage)
         parameters = [p for part in self.parts for p in part]
+        if stage in SHARED_CLIP_STAGES:
+            self.parts = [parameters]
         learning = {id(p) for p in parameters}
         for p in self.model.parameters():
             p.requires_grad_(id(p) in learning)

@@ -104,6 +104,10 @@ class StagedTrainingTest(unittest.TestCase):
             # without discarding what the last layer learned.
             last2 = train.Trainer(self._args(tmp, run, "last2", 0.05))
             self.assertEqual(last2.model.skipped_layers, {0, 1})
+            # Each of its two layers and the head is clipped on its own; the
+            # last stage clips its parts together, as its recipe was measured.
+            self.assertEqual(len(last2.parts), 3)
+            self.assertEqual(len(last.parts), 1)
             self.assertTrue(last2.model.layers[2].attention.out.weight.requires_grad)
             torch.testing.assert_close(last2.model.layers[3].attention.out.weight,
                                        after_last["layers.3.attention.out.weight"])
