@@ -158,10 +158,9 @@ class Trainer:
                                  "it follows head or stem")
             self.model.skip_layers(skipped)
         self.model.skipped_layers = set(skipped)
-        self.parts = self._learning_parts(stage)
-        parameters = [p for part in self.parts for p in part]
-        if stage in SHARED_CLIP_STAGES:
-            self.parts = [parameters]
+        parts = self._learning_parts(stage)
+        parameters = [p for part in parts for p in part]
+        self.clip_groups = [parameters] if stage in SHARED_CLIP_STAGES else parts
         learning = {id(p) for p in parameters}
         for p in self.model.parameters():
             p.requires_grad_(id(p) in learning)
@@ -227,8 +226,8 @@ class Trainer:
             loss = F.binary_cross_entropy_with_logits(scores, target)
             self.optimizer.zero_grad()
             loss.backward()
-            for part in self.parts:
-                torch.nn.utils.clip_grad_norm_(part, 1.0)
+            for group in self.clip_groups:
+                torch.nn.utils.clip_grad_norm_(group, 1.0)
             self.optimizer.step()
             losses.append(float(loss))
             self.state["step"] += 1

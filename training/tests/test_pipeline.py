@@ -106,8 +106,8 @@ class StagedTrainingTest(unittest.TestCase):
             self.assertEqual(last2.model.skipped_layers, {0, 1})
             # Each of its two layers and the head is clipped on its own; the
             # last stage clips its parts together, as its recipe was measured.
-            self.assertEqual(len(last2.parts), 3)
-            self.assertEqual(len(last.parts), 1)
+            self.assertEqual(len(last2.clip_groups), 3)
+            self.assertEqual(len(last.clip_groups), 1)
             self.assertTrue(last2.model.layers[2].attention.out.weight.requires_grad)
             torch.testing.assert_close(last2.model.layers[3].attention.out.weight,
                                        after_last["layers.3.attention.out.weight"])
