@@ -84,7 +84,6 @@ def write_split(args, split):
     print(f"{split}: {len(records)} clips -> {path}", flush=True)
 
 
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--dataset", required=True)

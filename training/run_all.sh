@@ -6,9 +6,9 @@
 # Usage: training/run_all.sh [RUN_NAME]
 # Environment: SCALE (clip-count multiplier, default 0.7), VARIANTS (draws of
 # the training and validation sets, 7), HEAD_MINUTES (6), LAST_MINUTES (30);
-# STEM_MINUTES, LAST2_MINUTES, WINDOW_MINUTES and FULL_MINUTES are 0 (off), which reproduces
-# the shipped model: the stem keeps its seeded weights and the first three
-# encoder layers stay identities.
+# STEM_MINUTES, LAST2_MINUTES, WINDOW_MINUTES and FULL_MINUTES are 0 (off),
+# which reproduces the shipped model: the stem keeps its seeded weights and the
+# first three encoder layers stay identities.
 # Needs: scripts/setup.sh --training, and about an hour and a half on 2 CPU cores.
 set -euo pipefail
 
