@@ -61,6 +61,11 @@ WARMUP_FRACTION = 0.05
 # on its own (see Trainer._learning_parts): the shipped model's last stage was
 # trained so, and clipping apart has not been measured there.
 SHARED_CLIP_STAGES = ("last",)
+# The stem's seeded weights are small (conv2 about 0.017 standard deviation)
+# and a final LayerNorm magnifies its tiny output, so a step size that suits
+# the head rewrites the stem within a hundred steps and the network collapses
+# to a constant answer; the stem learns at its own, smaller rate.
+STEM_PEAK_LEARNING_RATE = 1e-5
 
 
 def load_split(features_dir, split):
@@ -164,8 +169,7 @@ class Trainer:
         learning = {id(p) for p in parameters}
         for p in self.model.parameters():
             p.requires_grad_(id(p) in learning)
-        self.optimizer = torch.optim.AdamW(parameters, lr=STAGE_LEARNING_RATES[stage],
-                                           weight_decay=0.02)
+        self.optimizer = torch.optim.AdamW(self._parameter_groups(parts), weight_decay=0.02)
         if self.saved_optimizer is not None:
             self.optimizer.load_state_dict(self.saved_optimizer)
         self.cache = self.val_cache = None
@@ -173,6 +177,16 @@ class Trainer:
             self.cache = self._stem_cache(self.train_x)
             self.val_cache = self._stem_cache(self.val_x)
         print(f"stage {stage}: {sum(p.numel() for p in parameters)} trainable parameters", flush=True)
+
+    def _parameter_groups(self, parts):
+        """One optimizer group per part, each with its peak learning rate."""
+        stage_peak = STAGE_LEARNING_RATES[self.args.stage]
+        stem = {id(p) for p in (*self.model.conv1.parameters(), *self.model.conv2.parameters())}
+        groups = []
+        for part in parts:
+            peak = min(stage_peak, self.args.stem_learning_rate) if id(part[0]) in stem else stage_peak
+            groups.append({"params": part, "lr": peak, "peak": peak})
+        return groups
 
     def _stem_cache(self, features):
         out = np.zeros((len(features), 400, 384), np.float16)
@@ -190,9 +204,11 @@ class Trainer:
             return self.model.score(x, self.args.positions)
         return self.model.score(x)
 
-    def learning_rate(self):
+    def learning_rate(self, peak=None):
+        """Warmup then cosine over the stage's time budget, scaled to `peak`
+        (the stage's own peak rate by default)."""
         progress = min(1.0, self.state["elapsed"] / (self.args.minutes * 60))
-        peak = STAGE_LEARNING_RATES[self.args.stage]
+        peak = STAGE_LEARNING_RATES[self.args.stage] if peak is None else peak
         if progress < WARMUP_FRACTION:
             return peak * progress / WARMUP_FRACTION
         return peak * 0.5 * (1 + math.cos(math.pi * (progress - WARMUP_FRACTION) / (1 - WARMUP_FRACTION)))
@@ -220,7 +236,7 @@ class Trainer:
             started = time.time()
             indices = next(batches)
             for group in self.optimizer.param_groups:
-                group["lr"] = self.learning_rate()
+                group["lr"] = self.learning_rate(group["peak"])
             scores = self._scores(indices, self.train_x, self.cache, training=True)
             target = torch.from_numpy(self.train_y[indices]).unsqueeze(1)
             loss = F.binary_cross_entropy_with_logits(scores, target)
@@ -261,6 +277,8 @@ def main():
     parser.add_argument("--positions", type=int, default=128,
                         help="newest positions the window stage trains on")
     parser.add_argument("--minutes", type=float, required=True, help="training time of this stage")
+    parser.add_argument("--stem-learning-rate", type=float, default=STEM_PEAK_LEARNING_RATE,
+                        help="peak learning rate of the convolution stem, where it learns")
     parser.add_argument("--batch-size", type=int, default=16)
     parser.add_argument("--match-lengths", action="store_true",
                         help="pair complete and incomplete clips of the same length in every batch, "

@@ -60,7 +60,8 @@ class StagedTrainingTest(unittest.TestCase):
     def _args(self, features, run, stage, minutes):
         return SimpleNamespace(features=features, run=run, stage=stage, minutes=minutes,
                                batch_size=4, eval_seconds=1e9, seed=1, positions=8,
-                               match_lengths=False, dropout=0.1)
+                               match_lengths=False, dropout=0.1,
+                               stem_learning_rate=train.STEM_PEAK_LEARNING_RATE)
 
     def test_stages_resume_and_hand_over(self):
         torch.set_num_threads(1)
@@ -86,6 +87,9 @@ class StagedTrainingTest(unittest.TestCase):
                                        head["model"]["classifier.last.weight"])
             for layer in stem.model.layers:
                 self.assertEqual(float(layer.attention.out.weight.abs().sum()), 0.0)
+            # The stem learns at its own, smaller rate; the head at the stage's.
+            peaks = sorted(group["peak"] for group in stem.optimizer.param_groups)
+            self.assertEqual(peaks, [train.STEM_PEAK_LEARNING_RATE, train.STAGE_LEARNING_RATES["stem"]])
             stem.run()
             after_stem = torch.load(os.path.join(run, "last.pt"))["model"]
 
@@ -102,7 +106,7 @@ class StagedTrainingTest(unittest.TestCase):
 
             # The last2 stage adds the second-to-last layer, from identity,
             # without discarding what the last layer learned.
-            last2 = train.Trainer(self._args(tmp, run, "last2", 0.05))
+            last2 = train.Trainer(self._args(tmp, run, "last2", 0.15))  # slowest per step
             self.assertEqual(last2.model.skipped_layers, {0, 1})
             # Each of its two layers and the head is clipped on its own; the
             # last stage clips its parts together, as its recipe was measured.
