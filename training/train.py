@@ -171,6 +171,9 @@ class Trainer:
             p.requires_grad_(id(p) in learning)
         self.optimizer = torch.optim.AdamW(self._parameter_groups(parts), weight_decay=0.02)
         if self.saved_optimizer is not None:
+            if len(self.saved_optimizer["param_groups"]) != len(self.optimizer.param_groups):
+                raise SystemExit(f"{self._path('last.pt')} holds a {stage} stage begun with another "
+                                 "parameter grouping (an older train.py); finish it with that version")
             self.optimizer.load_state_dict(self.saved_optimizer)
         self.cache = self.val_cache = None
         if stage in CACHED_STEM_STAGES:

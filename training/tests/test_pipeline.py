@@ -136,6 +136,20 @@ class StagedTrainingTest(unittest.TestCase):
             with self.assertRaises(SystemExit):
                 train.Trainer(self._args(tmp, run, "last", 0.05))
 
+    def test_resuming_a_stage_saved_with_other_optimizer_groups_is_refused(self):
+        torch.set_num_threads(1)
+        with tempfile.TemporaryDirectory() as tmp:
+            _tiny_features(tmp)
+            run = os.path.join(tmp, "run")
+            train.Trainer(self._args(tmp, run, "head", 0.02)).run()
+            path = os.path.join(run, "last.pt")
+            saved = torch.load(path)
+            groups = saved["optimizer"]["param_groups"]
+            saved["optimizer"]["param_groups"] = groups + [dict(groups[0], params=[])]
+            torch.save(saved, path)
+            with self.assertRaises(SystemExit):
+                train.Trainer(self._args(tmp, run, "head", 0.05))
+
     def test_learning_rate_warms_up_then_decays_to_zero(self):
         trainer = SimpleNamespace(args=SimpleNamespace(minutes=10.0, stage="stem"), state={})
         rates = []
