@@ -78,6 +78,14 @@ class StagedTrainingTest(unittest.TestCase):
             again = train.Trainer(self._args(tmp, run, "head", 0.05))
             self.assertEqual(again.state["step"], head["state"]["step"])
 
+            # Resumed with a longer budget, the stage goes on from part-way
+            # through its stretched schedule.
+            longer = train.Trainer(self._args(tmp, run, "head", 0.1))
+            self.assertGreater(longer.learning_rate(), 0.0)
+            longer.run()
+            self.assertGreater(longer.state["step"], head["state"]["step"])
+            head = torch.load(os.path.join(run, "last.pt"))
+
             # The next stage starts its own schedule from the head's weights,
             # with the stem trainable and the encoder layers still identities.
             stem = train.Trainer(self._args(tmp, run, "stem", 0.05))
