@@ -63,12 +63,17 @@ class StagedTrainingTest(unittest.TestCase):
                                match_lengths=False, dropout=0.1,
                                stem_learning_rate=train.STEM_PEAK_LEARNING_RATE)
 
-    def test_stages_resume_and_hand_over(self):
+    def _head_run(self, tmp, minutes):
+        """A run folder holding a finished head stage, on tiny features in tmp."""
         torch.set_num_threads(1)
+        _tiny_features(tmp)
+        run = os.path.join(tmp, "run")
+        train.Trainer(self._args(tmp, run, "head", minutes)).run()
+        return run
+
+    def test_stages_resume_and_hand_over(self):
         with tempfile.TemporaryDirectory() as tmp:
-            _tiny_features(tmp)
-            run = os.path.join(tmp, "run")
-            train.Trainer(self._args(tmp, run, "head", 0.05)).run()
+            run = self._head_run(tmp, 0.05)
             head = torch.load(os.path.join(run, "last.pt"))
             self.assertEqual(head["state"]["stage"], "head")
             self.assertGreater(head["state"]["step"], 0)
@@ -145,11 +150,8 @@ class StagedTrainingTest(unittest.TestCase):
                 train.Trainer(self._args(tmp, run, "last", 0.05))
 
     def test_resuming_a_stage_saved_with_other_optimizer_groups_is_refused(self):
-        torch.set_num_threads(1)
         with tempfile.TemporaryDirectory() as tmp:
-            _tiny_features(tmp)
-            run = os.path.join(tmp, "run")
-            train.Trainer(self._args(tmp, run, "head", 0.02)).run()
+            run = self._head_run(tmp, 0.02)
             path = os.path.join(run, "last.pt")
             saved = torch.load(path)
             groups = saved["optimizer"]["param_groups"]
