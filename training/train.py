@@ -174,7 +174,10 @@ class Trainer:
             if len(self.saved_optimizer["param_groups"]) != len(self.optimizer.param_groups):
                 raise SystemExit(f"{self._path('last.pt')} holds a {stage} stage begun with another "
                                  "parameter grouping (an older train.py); finish it with that version")
+            peaks = [group["peak"] for group in self.optimizer.param_groups]
             self.optimizer.load_state_dict(self.saved_optimizer)
+            for group, peak in zip(self.optimizer.param_groups, peaks):
+                group["peak"] = peak  # this invocation's rates, not the saved ones
         self.cache = self.val_cache = None
         if stage in CACHED_STEM_STAGES:
             self.cache = self._stem_cache(self.train_x)

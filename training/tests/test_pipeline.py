@@ -105,6 +105,11 @@ class StagedTrainingTest(unittest.TestCase):
             self.assertEqual(peaks, [train.STEM_PEAK_LEARNING_RATE, train.STAGE_LEARNING_RATES["stem"]])
             stem.run()
             after_stem = torch.load(os.path.join(run, "last.pt"))["model"]
+            # Resumed, the stage takes the rates it is given now, not the saved ones.
+            args = self._args(tmp, run, "stem", 0.05)
+            args.stem_learning_rate = 2e-6
+            resumed = train.Trainer(args)
+            self.assertIn(2e-6, [group["peak"] for group in resumed.optimizer.param_groups])
 
             # The last stage trains the last encoder layer and the head on the
             # cached stem; the other layers stay identities.
