@@ -187,10 +187,10 @@ class Trainer:
     def _parameter_groups(self, parts):
         """One optimizer group per part, each with its peak learning rate."""
         stage_peak = STAGE_LEARNING_RATES[self.args.stage]
-        stem = {id(p) for p in (*self.model.conv1.parameters(), *self.model.conv2.parameters())}
         groups = []
         for part in parts:
-            peak = min(stage_peak, self.args.stem_learning_rate) if id(part[0]) in stem else stage_peak
+            is_stem = part[0] is self.model.conv1.weight  # the stem part starts with it
+            peak = min(stage_peak, self.args.stem_learning_rate) if is_stem else stage_peak
             groups.append({"params": part, "lr": peak, "peak": peak})
         return groups
 
