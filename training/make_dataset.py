@@ -20,7 +20,7 @@ from multiprocessing import Pool
 import numpy as np
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from veyra_train import audio, texts, voices  # noqa: E402
+from veyra_train import audio, prompts, texts, voices  # noqa: E402
 from veyra_train.workdir import sole_writer  # noqa: E402
 
 LANGUAGES = ("en", "es", "fr", "it", "ru")
@@ -29,14 +29,16 @@ SPLIT_SHARES = (("train", 0.80), ("val", 0.08), ("test", 0.12))
 TTS_COUNTS = {"en": {"train": 1400, "val": 160, "test": 300}}
 TTS_COUNTS_OTHER = {"train": 130, "val": 20, "test": 50}
 SOUNDS = "/usr/share/asterisk/sounds"
-# Human prompt packs: (language, directory, split, prompts used). A pack is
-# wholly one split's, except that validation borrows unused prompts of the
-# training packs. Russian has a single speaker, kept for the test.
+# Human prompt packs: (language, directory, split, count). A pack is wholly
+# one split's, except that validation borrows HUMAN_VAL_PROMPTS prompts of each
+# training pack: those after its first `count`; training takes all the others.
+# A test pack uses its first `count` prompts. Russian has a single speaker,
+# kept for the test. Prompts are shuffled, then filtered by their transcript.
 HUMAN_PACKS = [
-    ("es", "es_MX_f_Allison", "train", 200), ("es", "es", "test", 70),
-    ("fr", "fr_CA_f_June", "train", 200), ("fr", "fr", "test", 70),
-    ("it", "it_IT_m_Carlo", "train", 200), ("it", "it_IT_f_Menardi", "test", 70),
-    ("ru", "ru_RU_f_IvrvoiceRU", "test", 100),
+    ("es", "es_MX_f_Allison", "train", 200), ("es", "es", "test", 200),
+    ("fr", "fr_CA_f_June", "train", 200), ("fr", "fr", "test", 200),
+    ("it", "it_IT_m_Carlo", "train", 200), ("it", "it_IT_f_Menardi", "test", 200),
+    ("ru", "ru_RU_f_IvrvoiceRU", "test", 200),
 ]
 HUMAN_VAL_PROMPTS = 30
 # Human recordings kept out of training and tuning altogether; --independent
@@ -120,27 +122,40 @@ def tts_jobs(seed, scale, variant):
 
 def human_jobs(seed, scale, variant, packs=HUMAN_PACKS):
     """Prompt jobs; variants above 0 re-use the training and validation
-    prompts with new augmentation and cut draws."""
+    prompts with new augmentation and cut draws. Prompts whose text supports
+    neither a whole-prompt label nor a cut are left out."""
     jobs = []
     prefix = f"v{variant}-" if variant else ""
-    for language, directory, split, used in packs:
+    for language, directory, split, count in packs:
         if variant and split != "train":
             continue
+        spoken = prompts.transcript(language)
         root = os.path.join(SOUNDS, directory)
-        files = sorted(os.path.join(d, f) for d, _, names in os.walk(root) for f in names
-                       if f.endswith((".wav", ".gsm")))
-        random.Random(f"human-{directory}-{seed}").shuffle(files)
-        take = {split: files[:int(used * scale)]}
-        if split == "train":
-            take["val"] = files[int(used * scale):int(used * scale) + int(HUMAN_VAL_PROMPTS * scale)]
-        for part, chosen in take.items():
+        for part, chosen in _pack_parts(root, directory, split, count, scale, seed).items():
             rng = random.Random(f"human-{directory}-{part}-{seed}" + (f"-{variant}" if variant else ""))
             for i, path in enumerate(chosen):
+                seed_i = rng.randrange(1 << 30)  # drawn for every prompt: kept prompts keep their draws
+                text = spoken.get(prompts.prompt_name(root, path), "")
+                label, cut = prompts.whole_label(text) if text else None, bool(text) and prompts.can_cut(text)
+                if label is None and not cut:
+                    continue
                 jobs.append({"id": f"{prefix}{language}-{part}-human-{directory}-{i:04d}", "split": part,
                              "language": language, "source": "human", "voice": f"human:{directory}",
-                             "path": path, "text": os.path.basename(path),
-                             "seed": rng.randrange(1 << 30)})
+                             "path": path, "text": text, "whole_label": label, "cut": cut,
+                             "seed": seed_i})
     return jobs
+
+
+def _pack_parts(root, directory, split, count, scale, seed):
+    """The prompt files of each split a pack serves, in a seeded order."""
+    files = sorted(os.path.join(d, f) for d, _, names in os.walk(root) for f in names
+                   if f.endswith((".wav", ".gsm")))
+    random.Random(f"human-{directory}-{seed}").shuffle(files)
+    first = int(count * scale)
+    if split != "train":
+        return {split: files[:first]}
+    val_end = first + int(HUMAN_VAL_PROMPTS * scale)
+    return {split: files[:first] + files[val_end:], "val": files[first:val_end]}
 
 
 def read_with_sox(path):
@@ -183,8 +198,10 @@ def run_human_job(job, out_dir):
         return []
     records = []
     clip, clip_rate = audio.build_clip(speech, rate, rng)
-    records.append(_record(job, 1, "complete", clip, clip_rate, out_dir, "-c"))
-    pauses = audio.inner_pauses(speech, rate)
+    if job["whole_label"] is not None:
+        kind = "complete" if job["whole_label"] else "whole:trailing"
+        records.append(_record(job, job["whole_label"], kind, clip, clip_rate, out_dir, "-c"))
+    pauses = audio.inner_pauses(speech, rate) if job["cut"] else []
     if pauses:
         cut = audio.fade_out(speech[:int(rng.choice(pauses))], rate)
         clip, clip_rate = audio.build_clip(cut, rate, rng)

@@ -25,6 +25,8 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
   -DVEYRA_BUILD_TESTS=OFF -DVEYRA_BUILD_BENCHMARKS=OFF -DVEYRA_BUILD_TRAINING_TOOLS=ON
 cmake --build "$build" -j2 --target veyra_train_prepare veyra_train_evaluate
 
+# What each human prompt says decides the labels it may carry.
+"$root/scripts/fetch-prompt-transcripts.sh" >/dev/null
 # Both steps resume: finished clips and checkpoints are kept.
 nice -n 5 $python "$root/training/make_dataset.py" --out "$work/dataset" --scale "${SCALE:-0.7}" --variants "${VARIANTS:-7}"
 nice -n 5 $python "$root/training/make_features.py" --dataset "$work/dataset" \
