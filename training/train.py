@@ -76,12 +76,24 @@ def load_split(features_dir, split):
     return np.array(features), labels, records  # in memory: read every step
 
 
-def balanced_batches(labels, batch_size, rng):
-    """Endless batches with equal numbers of complete and incomplete clips."""
-    positives, negatives = np.nonzero(labels > 0.5)[0], np.nonzero(labels < 0.5)[0]
-    half = batch_size // 2
+def balanced_batches(labels, groups, batch_size, rng):
+    """Endless batches of complete/incomplete pairs, both clips of a pair
+    from one group (language and source), the group drawn in proportion to
+    its size. Balancing the classes within each group, not only overall,
+    keeps the group itself from telling the label: the human prompts hold far
+    more complete clips than incomplete ones, the synthetic clips half and half."""
+    members = []
+    for group in sorted(set(groups)):
+        in_group = np.asarray(groups) == group
+        classes = [np.nonzero(in_group & (labels < 0.5))[0], np.nonzero(in_group & (labels > 0.5))[0]]
+        if len(classes[0]) and len(classes[1]):
+            members.append(classes)
+    if not members:
+        raise SystemExit("no group has clips of both classes to pair")
+    weights = np.array([len(i) + len(c) for i, c in members], dtype=np.float64)
     while True:
-        yield np.concatenate([rng.choice(positives, half), rng.choice(negatives, batch_size - half)])
+        chosen = rng.choice(len(members), batch_size // 2, p=weights / weights.sum())
+        yield np.array([rng.choice(members[g][label]) for g in chosen for label in (0, 1)])
 
 
 def length_matched_batches(labels, seconds, batch_size, rng):
@@ -107,6 +119,7 @@ class Trainer:
         self.rng = np.random.default_rng(args.seed)
         self.train_x, self.train_y, train_records = load_split(args.features, "train")
         self.train_seconds = clip_seconds(train_records)
+        self.train_groups = [f"{r['language']}/{r['source']}" for r in train_records]
         self.val_x, self.val_y, _ = load_split(args.features, "val")
         self.state = {"stage": None, "elapsed": 0.0, "step": 0, "best_accuracy": -1.0}
         self.optimizer = None
@@ -233,7 +246,7 @@ class Trainer:
         if self.args.match_lengths:
             batches = length_matched_batches(self.train_y, self.train_seconds, self.args.batch_size, self.rng)
         else:
-            batches = balanced_batches(self.train_y, self.args.batch_size, self.rng)
+            batches = balanced_batches(self.train_y, self.train_groups, self.args.batch_size, self.rng)
         budget = self.args.minutes * 60
         last_save = last_eval = time.time()
         losses = []

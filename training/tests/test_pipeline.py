@@ -53,7 +53,7 @@ def _tiny_features(directory, count=8, seed=0):
         np.save(os.path.join(directory, f"{split}.npy"), features)
         with open(os.path.join(directory, f"{split}.jsonl"), "w") as f:
             for label in labels:
-                f.write(json.dumps({"label": label, "samples": 32000, "rate": 16000}) + "\n")
+                f.write(json.dumps({"label": label, "samples": 32000, "rate": 16000, "language": "en", "source": "tts"}) + "\n")
 
 
 class StagedTrainingTest(unittest.TestCase):
@@ -177,10 +177,24 @@ class StagedTrainingTest(unittest.TestCase):
         self.assertLess(rates[3], peak)
         self.assertAlmostEqual(rates[4], 0.0)
 
-    def test_batches_are_class_balanced(self):
-        labels = np.array([1] * 90 + [0] * 10, dtype=np.float32)
-        batch = next(train.balanced_batches(labels, 16, np.random.default_rng(0)))
-        self.assertEqual(int(labels[batch].sum()), 8)
+    def test_batches_balance_the_classes_within_each_group(self):
+        # Human clips mostly complete, synthetic ones mostly incomplete; one
+        # group with a single class cannot be paired and is never drawn.
+        labels = np.array([1] * 90 + [0] * 10 + [1] * 20 + [0] * 80 + [1] * 5, dtype=np.float32)
+        groups = ["human"] * 100 + ["tts"] * 100 + ["only"] * 5
+        batches = train.balanced_batches(labels, groups, 16, np.random.default_rng(0))
+        drawn = {"human": [], "tts": []}
+        for _ in range(200):
+            batch = next(batches)
+            self.assertEqual(int(labels[batch].sum()), 8)
+            for first, second in batch.reshape(-1, 2):
+                self.assertEqual(groups[first], groups[second])
+                drawn[groups[first]] += [labels[first], labels[second]]
+        for group, values in drawn.items():
+            self.assertAlmostEqual(np.mean(values), 0.5, msg=group)
+        self.assertAlmostEqual(len(drawn["human"]) / len(drawn["tts"]), 1.0, delta=0.15)
+        with self.assertRaises(SystemExit):
+            next(train.balanced_batches(labels[:90], groups[:90], 16, np.random.default_rng(0)))
 
     def test_length_matched_pairs_share_a_length_bin(self):
         # Complete clips long, incomplete ones short, overlapping at 2.0-2.25 s only.
