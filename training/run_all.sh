@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Reproduces the embedded end-of-turn model from scratch:
+# Trains the embedded end-of-turn model from scratch:
 #   data synthesis -> features (node's own resampler and extractor) -> training
 #   -> float and int8 export -> ONNX Runtime evaluation -> models/.
 #
@@ -8,8 +8,10 @@
 # the training and validation sets, 7), HEAD_MINUTES (6), LAST_MINUTES (30),
 # LAST_RESUMED_MINUTES (75: the last stage's total once resumed; 0 skips it);
 # STEM_MINUTES, LAST2_MINUTES, WINDOW_MINUTES and FULL_MINUTES are 0 (off),
-# which reproduces the shipped model: the stem keeps its seeded weights and the
-# first three encoder layers stay identities.
+# the shipped model's stages: the stem keeps its seeded weights and the first
+# three encoder layers stay identities. (The shipped model was trained on the
+# data this script made at commit e71aed6, before human prompts were labelled
+# from their transcripts; see models/MODEL_CARD.md.)
 # Needs: scripts/setup.sh --training, and about two and a quarter hours on 2 CPU cores.
 set -euo pipefail
 
