@@ -20,11 +20,10 @@ INNER_SENTENCE_END = re.compile(r"[.?!]+[\"')\]]*\s+\S")
 
 
 def read_transcript(path):
-    """Prompt name ("agent-pass", "digits/17") -> text, from a
-    "name: text" file (gzip or plain); lines starting with ";" are comments."""
-    opener = gzip.open if path.endswith(".gz") else open
+    """Prompt name ("agent-pass", "digits/17") -> text, from a gzipped
+    "name: text" file; lines starting with ";" are comments."""
     texts = {}
-    with opener(path, "rt", encoding="utf-8", errors="replace") as f:
+    with gzip.open(path, "rt", encoding="utf-8", errors="replace") as f:
         for line in f:
             name, colon, text = line.partition(":")
             if colon and not line.startswith(";") and text.strip():
