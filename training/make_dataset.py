@@ -136,7 +136,7 @@ def human_jobs(seed, scale, variant, packs=HUMAN_PACKS):
             for i, path in enumerate(chosen):
                 seed_i = rng.randrange(1 << 30)  # drawn for every prompt: kept prompts keep their draws
                 text = spoken.get(prompts.prompt_name(root, path), "")
-                label, cut = prompts.whole_label(text) if text else None, bool(text) and prompts.can_cut(text)
+                label, cut = prompts.whole_label(text), prompts.can_cut(text)  # no text: neither
                 if label is None and not cut:
                     continue
                 jobs.append({"id": f"{prefix}{language}-{part}-human-{directory}-{i:04d}", "split": part,

@@ -82,9 +82,9 @@ def balanced_batches(labels, groups, batch_size, rng):
     its size. Balancing the classes within each group, not only overall,
     keeps the group itself from telling the label: the human prompts hold far
     more complete clips than incomplete ones, the synthetic clips half and half."""
-    members = []
-    for group in sorted(set(groups)):
-        in_group = np.asarray(groups) == group
+    members, groups = [], np.asarray(groups)
+    for group in np.unique(groups):
+        in_group = groups == group
         classes = [np.nonzero(in_group & (labels < 0.5))[0], np.nonzero(in_group & (labels > 0.5))[0]]
         if len(classes[0]) and len(classes[1]):
             members.append(classes)
