@@ -91,9 +91,7 @@ def balanced_batches(labels, groups, batch_size, rng):
     if not members:
         raise SystemExit("no group has clips of both classes to pair")
     weights = np.array([len(i) + len(c) for i, c in members], dtype=np.float64)
-    while True:
-        chosen = rng.choice(len(members), batch_size // 2, p=weights / weights.sum())
-        yield np.array([rng.choice(members[g][label]) for g in chosen for label in (0, 1)])
+    yield from _pair_batches(members, weights, batch_size, rng)
 
 
 def length_matched_batches(labels, seconds, batch_size, rng):
@@ -105,9 +103,15 @@ def length_matched_batches(labels, seconds, batch_size, rng):
     weights = np.array([min(len(i), len(c)) for i, c in members], dtype=np.float64)
     if not weights.any():
         raise SystemExit("no length has clips of both classes to pair")
+    yield from _pair_batches(members, weights, batch_size, rng)
+
+
+def _pair_batches(members, weights, batch_size, rng):
+    """Endless batches of batch_size // 2 (incomplete, complete) pairs, each
+    pair from one of members' (incomplete, complete) index lists, drawn by weight."""
     while True:
         chosen = rng.choice(len(members), batch_size // 2, p=weights / weights.sum())
-        yield np.array([rng.choice(members[b][label]) for b in chosen for label in (0, 1)])
+        yield np.array([rng.choice(members[m][label]) for m in chosen for label in (0, 1)])
 
 
 class Trainer:
