@@ -76,21 +76,23 @@ def load_split(features_dir, split):
     return np.array(features), labels, records  # in memory: read every step
 
 
-def balanced_batches(labels, groups, batch_size, rng):
+def balanced_batches(labels, groups, batch_size, rng, weight_of=lambda group: 1.0):
     """Endless batches of complete/incomplete pairs, both clips of a pair
     from one group (language and source), the group drawn in proportion to
-    its size. Balancing the classes within each group, not only overall,
-    keeps the group itself from telling the label: the human prompts hold far
-    more complete clips than incomplete ones, the synthetic clips half and half."""
-    members, groups = [], np.asarray(groups)
+    its size times weight_of(group). Balancing the classes within each group,
+    not only overall, keeps the group itself from telling the label: the human
+    prompts hold far more complete clips than incomplete ones, the synthetic
+    clips half and half."""
+    members, weights, groups = [], [], np.asarray(groups)
     for group in np.unique(groups):
         in_group = groups == group
         classes = [np.nonzero(in_group & (labels < 0.5))[0], np.nonzero(in_group & (labels > 0.5))[0]]
         if len(classes[0]) and len(classes[1]):
             members.append(classes)
+            weights.append(in_group.sum() * weight_of(str(group)))
     if not members:
         raise SystemExit("no group has clips of both classes to pair")
-    weights = np.array([len(i) + len(c) for i, c in members], dtype=np.float64)
+    weights = np.array(weights, dtype=np.float64)
     yield from _pair_batches(members, weights, batch_size, rng)
 
 
@@ -144,6 +146,10 @@ class Trainer:
             print(f"resumed {self.state}", flush=True)
         else:
             self.saved_optimizer = None
+            if self.args.init:
+                # Another run's weights, this run's own fresh schedule.
+                self.model.load_state_dict(torch.load(self.args.init)["model"])
+                print(f"starting from {self.args.init}", flush=True)
         if self.state["stage"] != self.args.stage:
             self.state.update(stage=self.args.stage, elapsed=0.0, step=0)
 
@@ -203,13 +209,16 @@ class Trainer:
 
     def _parameter_groups(self, parts):
         """One optimizer group per part, each with its peak learning rate."""
-        stage_peak = STAGE_LEARNING_RATES[self.args.stage]
+        stage_peak = self.stage_peak()
         groups = []
         for part in parts:
             is_stem = part[0] is self.model.conv1.weight  # the stem part starts with it
             peak = min(stage_peak, self.args.stem_learning_rate) if is_stem else stage_peak
             groups.append({"params": part, "lr": peak, "peak": peak})
         return groups
+
+    def stage_peak(self):
+        return self.args.learning_rate or STAGE_LEARNING_RATES[self.args.stage]
 
     def _stem_cache(self, features):
         out = np.zeros((len(features), 400, 384), np.float16)
@@ -231,7 +240,7 @@ class Trainer:
         """Warmup then cosine over the stage's time budget, scaled to `peak`
         (the stage's own peak rate by default)."""
         progress = min(1.0, self.state["elapsed"] / (self.args.minutes * 60))
-        peak = STAGE_LEARNING_RATES[self.args.stage] if peak is None else peak
+        peak = self.stage_peak() if peak is None else peak
         if progress < WARMUP_FRACTION:
             return peak * progress / WARMUP_FRACTION
         return peak * 0.5 * (1 + math.cos(math.pi * (progress - WARMUP_FRACTION) / (1 - WARMUP_FRACTION)))
@@ -250,7 +259,9 @@ class Trainer:
         if self.args.match_lengths:
             batches = length_matched_batches(self.train_y, self.train_seconds, self.args.batch_size, self.rng)
         else:
-            batches = balanced_batches(self.train_y, self.train_groups, self.args.batch_size, self.rng)
+            human_weight = self.args.human_weight
+            batches = balanced_batches(self.train_y, self.train_groups, self.args.batch_size, self.rng,
+                                       lambda group: human_weight if group.endswith("/human") else 1.0)
         budget = self.args.minutes * 60
         last_save = last_eval = time.time()
         losses = []
@@ -302,6 +313,12 @@ def main():
     parser.add_argument("--minutes", type=float, required=True, help="training time of this stage")
     parser.add_argument("--stem-learning-rate", type=float, default=STEM_PEAK_LEARNING_RATE,
                         help="peak learning rate of the convolution stem, where it learns")
+    parser.add_argument("--init", help="checkpoint whose weights a new run starts from "
+                        "(its stage then begins a schedule of its own)")
+    parser.add_argument("--learning-rate", type=float,
+                        help="peak learning rate of the stage, instead of its usual one")
+    parser.add_argument("--human-weight", type=float, default=1.0,
+                        help="how much more often than their size says pairs come from human speech")
     parser.add_argument("--batch-size", type=int, default=16)
     parser.add_argument("--match-lengths", action="store_true",
                         help="pair complete and incomplete clips of the same length in every batch, "

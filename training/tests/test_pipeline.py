@@ -60,8 +60,8 @@ class StagedTrainingTest(unittest.TestCase):
     def _args(self, features, run, stage, minutes):
         return SimpleNamespace(features=features, run=run, stage=stage, minutes=minutes,
                                batch_size=4, eval_seconds=1e9, seed=1, positions=8,
-                               match_lengths=False, dropout=0.1,
-                               stem_learning_rate=train.STEM_PEAK_LEARNING_RATE)
+                               match_lengths=False, dropout=0.1, init=None, learning_rate=None,
+                               human_weight=1.0, stem_learning_rate=train.STEM_PEAK_LEARNING_RATE)
 
     def _head_run(self, tmp, minutes):
         """A run folder holding a finished head stage, on tiny features in tmp."""
@@ -154,6 +154,20 @@ class StagedTrainingTest(unittest.TestCase):
             with self.assertRaises(SystemExit):
                 train.Trainer(self._args(tmp, run, "last", 0.05))
 
+    def test_a_new_run_starts_from_another_runs_weights_with_its_own_schedule(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            run = self._head_run(tmp, 0.02)
+            head = torch.load(os.path.join(run, "last.pt"))["model"]
+            args = self._args(tmp, os.path.join(tmp, "tuned"), "head", 0.02)
+            args.init, args.learning_rate = os.path.join(run, "last.pt"), 2e-4
+            tuned = train.Trainer(args)
+            self.assertEqual(tuned.state["step"], 0)
+            self.assertEqual([group["peak"] for group in tuned.optimizer.param_groups], [2e-4])
+            torch.testing.assert_close(tuned.model.classifier.last.weight, head["classifier.last.weight"])
+            tuned.run()
+            # Resumed, the new run goes on from its own checkpoint.
+            self.assertGreater(train.Trainer(args).state["step"], 0)
+
     def test_resuming_a_stage_saved_with_other_optimizer_groups_is_refused(self):
         with tempfile.TemporaryDirectory() as tmp:
             run = self._head_run(tmp, 0.02)
@@ -167,11 +181,11 @@ class StagedTrainingTest(unittest.TestCase):
 
     def test_learning_rate_warms_up_then_decays_to_zero(self):
         trainer = SimpleNamespace(args=SimpleNamespace(minutes=10.0, stage="stem"), state={})
+        peak = train.STAGE_LEARNING_RATES["stem"]
         rates = []
         for elapsed in (0.0, 15.0, 30.0, 300.0, 600.0):
             trainer.state["elapsed"] = elapsed
-            rates.append(train.Trainer.learning_rate(trainer))
-        peak = train.STAGE_LEARNING_RATES["stem"]
+            rates.append(train.Trainer.learning_rate(trainer, peak))
         self.assertEqual(rates[0], 0.0)
         self.assertAlmostEqual(rates[2], peak)
         self.assertLess(rates[3], peak)
@@ -193,6 +207,11 @@ class StagedTrainingTest(unittest.TestCase):
         for group, values in drawn.items():
             self.assertAlmostEqual(np.mean(values), 0.5, msg=group)
         self.assertAlmostEqual(len(drawn["human"]) / len(drawn["tts"]), 1.0, delta=0.15)
+        weighted = train.balanced_batches(labels, groups, 16, np.random.default_rng(0),
+                                          lambda group: 0.25 if group == "human" else 1.0)
+        chosen = np.concatenate([next(weighted) for _ in range(200)])
+        human_share = np.mean(np.array(groups)[chosen] == "human")
+        self.assertAlmostEqual(human_share, 0.2, delta=0.03)
         with self.assertRaises(SystemExit):
             next(train.balanced_batches(labels[:90], groups[:90], 16, np.random.default_rng(0)))
 
