@@ -7,12 +7,19 @@
 # Environment: SCALE (clip-count multiplier, default 0.7), VARIANTS (draws of
 # the training and validation sets, 7), HEAD_MINUTES (6), LAST_MINUTES (30),
 # LAST_RESUMED_MINUTES (75: the last stage's total once resumed; 0 skips it);
-# STEM_MINUTES, LAST2_MINUTES, WINDOW_MINUTES and FULL_MINUTES are 0 (off),
-# the shipped model's stages: the stem keeps its seeded weights and the first
-# three encoder layers stay identities. (The shipped model was trained on the
+# STEM_MINUTES, LAST2_MINUTES, WINDOW_MINUTES and FULL_MINUTES are 0 (off):
+# the stem keeps its seeded weights and the first three encoder layers stay
+# identities. INIT=CHECKPOINT replaces all those stages with one: the last
+# stage, begun from CHECKPOINT's weights (FINE_TUNE_MINUTES, 70).
+#
+# The shipped model takes two runs. Its first part, run m8, was trained on the
 # data this script made at commit e71aed6, before human prompts were labelled
-# from their transcripts; see models/MODEL_CARD.md.)
-# Needs: scripts/setup.sh --training, and about two and a quarter hours on 2 CPU cores.
+# from their transcripts; the current data then fine-tuned it:
+#   git worktree add ../veyra-e71aed6 e71aed6 && ../veyra-e71aed6/training/run_all.sh m8
+#   INIT=../veyra-e71aed6/training/runs/m8/best.pt training/run_all.sh f1
+# (see models/MODEL_CARD.md).
+# Needs: scripts/setup.sh --training, and about two and a quarter hours on 2
+# CPU cores for each run.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -39,27 +46,39 @@ nice -n 5 $python "$root/training/make_features.py" --dataset "$work/independent
   --out "$work/features_independent" --splits independent --native "$build/bin/veyra_train_prepare"
 
 train() { nice -n 10 $python "$root/training/train.py" --features "$work/features" --run "$run" "$@"; }
-train --stage head --minutes "${HEAD_MINUTES:-6}" --eval-seconds 60
-if [[ "${STEM_MINUTES:-0}" != 0 ]]; then
-  train --stage stem --minutes "$STEM_MINUTES" --eval-seconds 300
-fi
-if [[ "${LAST_MINUTES:-30}" != 0 ]]; then
-  train --stage last --minutes "${LAST_MINUTES:-30}" --eval-seconds 240
-fi
-# The shipped model's last stage was then resumed with a longer budget: its
-# cosine restarts part-way (at about 0.7 of the peak rate) and runs on to zero.
-if [[ "${LAST_RESUMED_MINUTES:-75}" != 0 ]]; then
-  train --stage last --minutes "$LAST_RESUMED_MINUTES" --eval-seconds 300
-fi
-if [[ "${LAST2_MINUTES:-0}" != 0 ]]; then
-  train --stage last2 --minutes "$LAST2_MINUTES" --eval-seconds 300
-fi
-if [[ "${WINDOW_MINUTES:-0}" != 0 ]]; then
-  train --stage window --minutes "$WINDOW_MINUTES" --eval-seconds 300
-fi
-if [[ "${FULL_MINUTES:-0}" != 0 ]]; then
-  train --stage full --minutes "$FULL_MINUTES" --eval-seconds 600
-fi
+
+train_from_scratch() {
+  train --stage head --minutes "${HEAD_MINUTES:-6}" --eval-seconds 60
+  if [[ "${STEM_MINUTES:-0}" != 0 ]]; then
+    train --stage stem --minutes "$STEM_MINUTES" --eval-seconds 300
+  fi
+  if [[ "${LAST_MINUTES:-30}" != 0 ]]; then
+    train --stage last --minutes "${LAST_MINUTES:-30}" --eval-seconds 240
+  fi
+  # The last stage resumed with a longer budget: its cosine restarts part-way
+  # (at about 0.7 of the peak rate) and runs on to zero.
+  if [[ "${LAST_RESUMED_MINUTES:-75}" != 0 ]]; then
+    train --stage last --minutes "$LAST_RESUMED_MINUTES" --eval-seconds 300
+  fi
+  if [[ "${LAST2_MINUTES:-0}" != 0 ]]; then
+    train --stage last2 --minutes "$LAST2_MINUTES" --eval-seconds 300
+  fi
+  if [[ "${WINDOW_MINUTES:-0}" != 0 ]]; then
+    train --stage window --minutes "$WINDOW_MINUTES" --eval-seconds 300
+  fi
+  if [[ "${FULL_MINUTES:-0}" != 0 ]]; then
+    train --stage full --minutes "$FULL_MINUTES" --eval-seconds 600
+  fi
+}
+
+# A trained model meets this data: a gentler peak rate, and human pairs at
+# half their share, so that the synthetic speech it learned is kept.
+fine_tune() {
+  train --init "$INIT" --stage last --minutes "${FINE_TUNE_MINUTES:-70}" --learning-rate 5e-5 \
+    --human-weight 0.5 --eval-seconds 300
+}
+
+if [[ -n "${INIT:-}" ]]; then fine_tune; else train_from_scratch; fi
 
 $python "$root/training/export_model.py" --checkpoint "$run/best.pt" \
   --calibration "$work/features/train.npy" --calibration-items 256 \
