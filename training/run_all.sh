@@ -47,28 +47,19 @@ nice -n 5 $python "$root/training/make_features.py" --dataset "$work/independent
 
 train() { nice -n 10 $python "$root/training/train.py" --features "$work/features" --run "$run" "$@"; }
 
+# A stage whose budget is 0 is skipped.
+stage() { if [[ "$2" != 0 ]]; then train --stage "$1" --minutes "$2" --eval-seconds "$3"; fi; }
+
 train_from_scratch() {
-  train --stage head --minutes "${HEAD_MINUTES:-6}" --eval-seconds 60
-  if [[ "${STEM_MINUTES:-0}" != 0 ]]; then
-    train --stage stem --minutes "$STEM_MINUTES" --eval-seconds 300
-  fi
-  if [[ "${LAST_MINUTES:-30}" != 0 ]]; then
-    train --stage last --minutes "${LAST_MINUTES:-30}" --eval-seconds 240
-  fi
+  stage head "${HEAD_MINUTES:-6}" 60
+  stage stem "${STEM_MINUTES:-0}" 300
+  stage last "${LAST_MINUTES:-30}" 240
   # The last stage resumed with a longer budget: its cosine restarts part-way
   # (at about 0.7 of the peak rate) and runs on to zero.
-  if [[ "${LAST_RESUMED_MINUTES:-75}" != 0 ]]; then
-    train --stage last --minutes "$LAST_RESUMED_MINUTES" --eval-seconds 300
-  fi
-  if [[ "${LAST2_MINUTES:-0}" != 0 ]]; then
-    train --stage last2 --minutes "$LAST2_MINUTES" --eval-seconds 300
-  fi
-  if [[ "${WINDOW_MINUTES:-0}" != 0 ]]; then
-    train --stage window --minutes "$WINDOW_MINUTES" --eval-seconds 300
-  fi
-  if [[ "${FULL_MINUTES:-0}" != 0 ]]; then
-    train --stage full --minutes "$FULL_MINUTES" --eval-seconds 600
-  fi
+  stage last "${LAST_RESUMED_MINUTES:-75}" 300
+  stage last2 "${LAST2_MINUTES:-0}" 300
+  stage window "${WINDOW_MINUTES:-0}" 300
+  stage full "${FULL_MINUTES:-0}" 600
 }
 
 # A trained model meets this data: a gentler peak rate, and human pairs at
