@@ -218,6 +218,7 @@ class Trainer:
         return groups
 
     def stage_peak(self):
+        """The stage's peak learning rate: --learning-rate where given."""
         return self.args.learning_rate or STAGE_LEARNING_RATES[self.args.stage]
 
     def _stem_cache(self, features):

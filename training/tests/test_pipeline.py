@@ -180,7 +180,7 @@ class StagedTrainingTest(unittest.TestCase):
                 train.Trainer(self._args(tmp, run, "head", 0.05))
 
     def test_learning_rate_warms_up_then_decays_to_zero(self):
-        trainer = SimpleNamespace(args=SimpleNamespace(minutes=10.0, stage="stem"), state={})
+        trainer = SimpleNamespace(args=SimpleNamespace(minutes=10.0), state={})
         peak = train.STAGE_LEARNING_RATES["stem"]
         rates = []
         for elapsed in (0.0, 15.0, 30.0, 300.0, 600.0):
