@@ -1,5 +1,6 @@
 """The pipeline's moving parts: QDQ arithmetic of the evaluator, resumable
-staged training, and the native batch tools (skipped until they are built)."""
+staged training, checkpoint averaging, and the native batch tools (skipped
+until they are built)."""
 import json
 import os
 import subprocess
@@ -15,7 +16,10 @@ from onnx import helper, TensorProto
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, ".."))
 import train  # noqa: E402
+from average_checkpoints import average_weights  # noqa: E402
+from veyra_train.export import load_checkpoint_model  # noqa: E402
 from veyra_train.features_ref import log_mel, right_align  # noqa: E402
+from veyra_train.model import EndOfTurnNet  # noqa: E402
 from veyra_train.graph_eval import run_graph  # noqa: E402
 
 BUILD_BIN = os.path.join(HERE, "..", "..", "build-training", "bin")
@@ -230,6 +234,29 @@ class StagedTrainingTest(unittest.TestCase):
 
 @unittest.skipUnless(os.path.exists(PREPARE) and os.path.exists(EVALUATE),
                      "training tools not built (VEYRA_BUILD_TRAINING_TOOLS)")
+class CheckpointAveragingTest(unittest.TestCase):
+    def test_the_mean_of_two_runs_loads_as_the_network(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            paths = [os.path.join(tmp, f"{seed}.pt") for seed in (1, 2)]
+            for seed, path in zip((1, 2), paths):
+                torch.manual_seed(seed)
+                torch.save({"model": EndOfTurnNet().state_dict(), "state": {"step": seed}}, path)
+            first, second = (torch.load(path)["model"] for path in paths)
+            out = os.path.join(tmp, "averaged.pt")
+            subprocess.run([sys.executable, os.path.join(HERE, "..", "average_checkpoints.py"),
+                            "--out", out, *paths], check=True, capture_output=True)
+            model = load_checkpoint_model(out)
+            name = "classifier.last.weight"
+            torch.testing.assert_close(model.classifier.last.weight, (first[name] + second[name]) / 2)
+
+    def test_checkpoints_of_other_networks_are_refused(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            torch.save({"model": EndOfTurnNet().state_dict()}, os.path.join(tmp, "a.pt"))
+            torch.save({"model": {"classifier.last.weight": torch.zeros(1, 3)}}, os.path.join(tmp, "b.pt"))
+            with self.assertRaises(SystemExit):
+                average_weights([os.path.join(tmp, "a.pt"), os.path.join(tmp, "b.pt")])
+
+
 class NativeToolsTest(unittest.TestCase):
     def test_prepare_matches_the_reference_and_keeps_the_newest_8_seconds(self):
         rng = np.random.default_rng(2)
