@@ -96,6 +96,22 @@ def balanced_batches(labels, groups, batch_size, rng, weight_of=lambda group: 1.
     yield from _pair_batches(members, weights, batch_size, rng)
 
 
+def group_prior_weights(labels, groups):
+    """Per-clip loss weights under which a group's balanced pairs count as
+    that group's own share p of complete clips: complete clips 2p, incomplete
+    ones 2(1 - p), so a pair still weighs 2. The pairs keep the group from
+    being a cue of its own, while the answer for ambiguous speech of a group
+    leans as far as that group's data does (human prompts are mostly whole)."""
+    groups = np.asarray(groups)
+    weights = np.ones(len(labels), np.float32)
+    for group in np.unique(groups):
+        in_group = groups == group
+        share = float(labels[in_group].mean())
+        weights[in_group & (labels > 0.5)] = 2 * share
+        weights[in_group & (labels < 0.5)] = 2 * (1 - share)
+    return weights
+
+
 def length_matched_batches(labels, seconds, batch_size, rng):
     """Endless batches of complete/incomplete pairs from one length bin each,
     the bin drawn in proportion to the smaller of its two classes: length then
@@ -127,6 +143,8 @@ class Trainer:
         self.train_seconds = clip_seconds(train_records)
         self.train_groups = [f"{r['language']}/{r['source']}" for r in train_records]
         self.val_x, self.val_y, _ = load_split(args.features, "val")
+        self.loss_weights = (group_prior_weights(self.train_y, self.train_groups)
+                             if args.group_priors else np.ones(len(self.train_y), np.float32))
         self.state = {"stage": None, "elapsed": 0.0, "step": 0, "best_accuracy": -1.0}
         self.optimizer = None
         self._restore()
@@ -274,7 +292,8 @@ class Trainer:
                 group["lr"] = self.learning_rate(group["peak"])
             scores = self._scores(indices, self.train_x, self.cache, training=True)
             target = torch.from_numpy(self.train_y[indices]).unsqueeze(1)
-            loss = F.binary_cross_entropy_with_logits(scores, target)
+            weight = torch.from_numpy(self.loss_weights[indices]).unsqueeze(1)
+            loss = F.binary_cross_entropy_with_logits(scores, target, weight=weight)
             self.optimizer.zero_grad()
             loss.backward()
             for group in self.clip_groups:
@@ -320,6 +339,9 @@ def main():
                         help="peak learning rate of the stage, instead of its usual one")
     parser.add_argument("--human-weight", type=float, default=1.0,
                         help="how much more often than their size says pairs come from human speech")
+    parser.add_argument("--group-priors", action="store_true",
+                        help="weight the loss so that each group's pairs count as its own share "
+                             "of complete clips, not half")
     parser.add_argument("--batch-size", type=int, default=16)
     parser.add_argument("--match-lengths", action="store_true",
                         help="pair complete and incomplete clips of the same length in every batch, "

@@ -65,7 +65,8 @@ class StagedTrainingTest(unittest.TestCase):
         return SimpleNamespace(features=features, run=run, stage=stage, minutes=minutes,
                                batch_size=4, eval_seconds=1e9, seed=1, positions=8,
                                match_lengths=False, dropout=0.1, init=None, learning_rate=None,
-                               human_weight=1.0, stem_learning_rate=train.STEM_PEAK_LEARNING_RATE)
+                               human_weight=1.0, group_priors=False,
+                               stem_learning_rate=train.STEM_PEAK_LEARNING_RATE)
 
     def _head_run(self, tmp, minutes):
         """A run folder holding a finished head stage, on tiny features in tmp."""
@@ -164,6 +165,7 @@ class StagedTrainingTest(unittest.TestCase):
             head = torch.load(os.path.join(run, "last.pt"))["model"]
             args = self._args(tmp, os.path.join(tmp, "tuned"), "head", 0.02)
             args.init, args.learning_rate = os.path.join(run, "last.pt"), 2e-4
+            args.group_priors = True
             tuned = train.Trainer(args)
             self.assertEqual(tuned.state["step"], 0)
             self.assertEqual([group["peak"] for group in tuned.optimizer.param_groups], [2e-4])
@@ -218,6 +220,12 @@ class StagedTrainingTest(unittest.TestCase):
         self.assertAlmostEqual(human_share, 0.2, delta=0.03)
         with self.assertRaises(SystemExit):
             next(train.balanced_batches(labels[:90], groups[:90], 16, np.random.default_rng(0)))
+
+    def test_group_priors_tilt_each_pair_to_its_groups_share_of_complete_clips(self):
+        labels = np.array([1, 1, 1, 0, 1, 0], dtype=np.float32)
+        groups = ["es/human"] * 4 + ["es/tts"] * 2
+        weights = train.group_prior_weights(labels, groups)
+        np.testing.assert_allclose(weights, [1.5, 1.5, 1.5, 0.5, 1.0, 1.0])
 
     def test_length_matched_pairs_share_a_length_bin(self):
         # Complete clips long, incomplete ones short, overlapping at 2.0-2.25 s only.
