@@ -9,8 +9,9 @@
 # LAST_RESUMED_MINUTES (75: the last stage's total once resumed; 0 skips it);
 # STEM_MINUTES, LAST2_MINUTES, WINDOW_MINUTES and FULL_MINUTES are 0 (off):
 # the stem keeps its seeded weights and the first three encoder layers stay
-# identities. INIT=CHECKPOINT replaces all those stages with one: the last
-# stage, begun from CHECKPOINT's weights (FINE_TUNE_MINUTES, 70).
+# identities. INIT=CHECKPOINT replaces all those stages with two passes of the
+# last stage, begun from CHECKPOINT's weights (FINE_TUNE_MINUTES, 70, then
+# SECOND_PASS_MINUTES, 30), and ships the mean of the two passes' weights.
 #
 # The shipped model takes two runs. Its first part, run m8, was trained on the
 # data this script made at commit e71aed6, before human prompts were labelled
@@ -19,7 +20,7 @@
 #   INIT=../veyra-e71aed6/training/runs/m8/best.pt training/run_all.sh f1
 # (see models/MODEL_CARD.md).
 # Needs: scripts/setup.sh --training, and about two and a quarter hours on 2
-# CPU cores for each run.
+# CPU cores for a run from scratch, three for a fine-tuning run.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -45,10 +46,14 @@ nice -n 5 $python "$root/training/make_dataset.py" --out "$work/independent" --i
 nice -n 5 $python "$root/training/make_features.py" --dataset "$work/independent" \
   --out "$work/features_independent" --splits independent --native "$build/bin/veyra_train_prepare"
 
-train() { nice -n 10 $python "$root/training/train.py" --features "$work/features" --run "$run" "$@"; }
+# train RUN_DIR OPTIONS...
+train() {
+  local dir=$1; shift
+  nice -n 10 $python "$root/training/train.py" --features "$work/features" --run "$dir" "$@"
+}
 
 # A stage whose budget is 0 is skipped.
-stage() { if [[ "$2" != 0 ]]; then train --stage "$1" --minutes "$2" --eval-seconds "$3"; fi; }
+stage() { if [[ "$2" != 0 ]]; then train "$run" --stage "$1" --minutes "$2" --eval-seconds "$3"; fi; }
 
 train_from_scratch() {
   stage head "${HEAD_MINUTES:-6}" 60
@@ -63,15 +68,26 @@ train_from_scratch() {
 }
 
 # A trained model meets this data: a gentler peak rate, and human pairs at
-# half their share, so that the synthetic speech it learned is kept.
+# half their share, so that the synthetic speech it learned is kept. A second,
+# gentler pass draws human pairs at their full share; the mean of the two
+# passes' weights ranks clips better than either pass.
 fine_tune() {
-  train --init "$INIT" --stage last --minutes "${FINE_TUNE_MINUTES:-70}" --learning-rate 5e-5 \
+  train "$run" --init "$INIT" --stage last --minutes "${FINE_TUNE_MINUTES:-70}" --learning-rate 5e-5 \
     --human-weight 0.5 --eval-seconds 300
+  train "$run/second" --init "$run/best.pt" --stage last --minutes "${SECOND_PASS_MINUTES:-30}" \
+    --learning-rate 3e-5 --eval-seconds 300
+  $python "$root/training/average_checkpoints.py" --out "$run/averaged.pt" "$run/best.pt" "$run/second/best.pt"
 }
 
-if [[ -n "${INIT:-}" ]]; then fine_tune; else train_from_scratch; fi
+if [[ -n "${INIT:-}" ]]; then
+  fine_tune
+  checkpoint=$run/averaged.pt
+else
+  train_from_scratch
+  checkpoint=$run/best.pt
+fi
 
-$python "$root/training/export_model.py" --checkpoint "$run/best.pt" \
+$python "$root/training/export_model.py" --checkpoint "$checkpoint" \
   --calibration "$work/features/train.npy" --calibration-items 256 \
   --float-out "$run/veyra_end_of_turn_float.onnx" --int8-out "$run/veyra_end_of_turn.onnx"
 $python "$root/training/evaluate_model.py" --features "$work/features" --split test \
