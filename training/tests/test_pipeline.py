@@ -240,8 +240,6 @@ class StagedTrainingTest(unittest.TestCase):
             next(train.length_matched_batches(labels, seconds + 10 * labels, 16, np.random.default_rng(0)))
 
 
-@unittest.skipUnless(os.path.exists(PREPARE) and os.path.exists(EVALUATE),
-                     "training tools not built (VEYRA_BUILD_TRAINING_TOOLS)")
 class CheckpointAveragingTest(unittest.TestCase):
     def test_the_mean_of_two_runs_loads_as_the_network(self):
         with tempfile.TemporaryDirectory() as tmp:
@@ -265,6 +263,8 @@ class CheckpointAveragingTest(unittest.TestCase):
                 average_weights([os.path.join(tmp, "a.pt"), os.path.join(tmp, "b.pt")])
 
 
+@unittest.skipUnless(os.path.exists(PREPARE) and os.path.exists(EVALUATE),
+                     "training tools not built (VEYRA_BUILD_TRAINING_TOOLS)")
 class NativeToolsTest(unittest.TestCase):
     def test_prepare_matches_the_reference_and_keeps_the_newest_8_seconds(self):
         rng = np.random.default_rng(2)
