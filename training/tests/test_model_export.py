@@ -127,6 +127,13 @@ class QuantisationArithmeticTest(unittest.TestCase):
         self.assertTrue(np.all(np.abs(restored - weight) <= scale[:, None, None] / 2 + 1e-6))
         self.assertLess(scale[0], scale[3] / 50)
 
+    def test_weights_leave_16_bit_pair_sums_unsaturated(self):
+        weight = np.random.default_rng(1).normal(size=(8, 40)).astype(np.float32)
+        quantised, _ = int8_per_channel(weight, 0)
+        peak = int(np.abs(quantised.astype(np.int32)).max())
+        self.assertLessEqual(2 * 255 * peak, 2**15 - 1)
+        self.assertEqual(peak, 63)  # and use the whole range that allows
+
     def test_uint8_parameters_cover_the_range_and_zero(self):
         scale, zero_point = uint8_parameters(-1.5, 2.0)
         self.assertAlmostEqual(float(scale), 3.5 / 255, places=7)

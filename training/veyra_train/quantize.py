@@ -5,7 +5,8 @@ Layout of the result:
   a QuantizeLinear/DequantizeLinear pair: unsigned 8-bit, one scale and zero
   point per tensor, calibrated on real feature batches (the model input too);
 - every weight of those operators is stored signed 8-bit, symmetric, with one
-  scale per output channel, and dequantised with an axis;
+  scale per output channel, and dequantised with an axis; its values stay
+  within +-63 (see WEIGHT_PEAK);
 - Conv and Gemm biases are stored signed 32-bit with scale input_scale *
   weight_scale per channel, so a runtime can fold them into integer kernels.
 Everything else (position table, layer norms, MatMul biases) stays float.
@@ -20,6 +21,12 @@ from onnx import TensorProto, helper, numpy_helper
 from .graph_eval import initializer_tensors, run_graph
 
 COMPUTE_OPS = ("Conv", "MatMul", "Gemm")
+# Largest stored weight magnitude. x86 integer kernels without VNNI (AVX2,
+# plain AVX-512) add two uint8 x int8 products into a saturating 16-bit sum;
+# with weights up to 127 that sum overflows (2 * 255 * 127 > 32767), and the
+# same model then answers differently from its QDQ arithmetic and from one CPU
+# to another. Within +-63 every such pair sum fits (2 * 255 * 63 = 32130).
+WEIGHT_PEAK = 63
 PRODUCER_NAME = "onnx.quantize"
 PRODUCER_VERSION = "0.1.0"
 DEFAULT_OPSET = 18
@@ -143,13 +150,14 @@ def uint8_parameters(low, high):
 
 
 def int8_per_channel(weight: np.ndarray, axis: int):
-    """Symmetric per-output-channel int8: scale = max |w| / 127."""
+    """Symmetric per-output-channel int8: scale = max |w| / WEIGHT_PEAK."""
     reduce_axes = tuple(i for i in range(weight.ndim) if i != axis)
     peak = np.abs(weight).max(axis=reduce_axes)
-    scale = (np.maximum(peak, 1e-12) / 127.0).astype(np.float32)
+    scale = (np.maximum(peak, 1e-12) / WEIGHT_PEAK).astype(np.float32)
     shape = [1] * weight.ndim
     shape[axis] = -1
-    quantised = np.clip(np.round(weight / scale.reshape(shape)), -127, 127).astype(np.int8)
+    quantised = np.clip(np.round(weight / scale.reshape(shape)), -WEIGHT_PEAK, WEIGHT_PEAK)
+    quantised = quantised.astype(np.int8)
     return quantised, scale
 
 
