@@ -11,7 +11,8 @@
 # the stem keeps its seeded weights and the first three encoder layers stay
 # identities. INIT=CHECKPOINT replaces all those stages with two passes of the
 # last stage, begun from CHECKPOINT's weights (FINE_TUNE_MINUTES, 70, then
-# SECOND_PASS_MINUTES, 30), and ships the mean of the two passes' weights.
+# SECOND_PASS_MINUTES, 30), averages the two passes' weights, and ships a
+# third pass from that mean with group-prior loss weights (PRIORS_MINUTES, 50).
 #
 # The shipped model takes two runs. Its first part, run m8, was trained on the
 # data this script made at commit e71aed6, before human prompts were labelled
@@ -20,7 +21,7 @@
 #   INIT=../veyra-e71aed6/training/runs/m8/best.pt training/run_all.sh f1
 # (see models/MODEL_CARD.md).
 # Needs: scripts/setup.sh --training, and about two and a quarter hours on 2
-# CPU cores for a run from scratch, three for a fine-tuning run.
+# CPU cores for a run from scratch, four for a fine-tuning run.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -70,18 +71,22 @@ train_from_scratch() {
 # A trained model meets this data: a gentler peak rate, and human pairs at
 # half their share, so that the synthetic speech it learned is kept. A second,
 # gentler pass draws human pairs at their full share; the mean of the two
-# passes' weights ranks clips better than either pass.
+# passes' weights ranks clips better than either pass. The last pass weighs
+# each group's pairs by its own share of complete clips: most human turns
+# are complete, and without it the model called too few of them so.
 fine_tune() {
   train "$run" --init "$INIT" --stage last --minutes "${FINE_TUNE_MINUTES:-70}" --learning-rate 5e-5 \
     --human-weight 0.5 --eval-seconds 300
   train "$run/second" --init "$run/best.pt" --stage last --minutes "${SECOND_PASS_MINUTES:-30}" \
     --learning-rate 3e-5 --eval-seconds 300
   $python "$root/training/average_checkpoints.py" --out "$run/averaged.pt" "$run/best.pt" "$run/second/best.pt"
+  train "$run/priors" --init "$run/averaged.pt" --stage last --minutes "${PRIORS_MINUTES:-50}" \
+    --learning-rate 3e-5 --human-weight 0.5 --group-priors --eval-seconds 300
 }
 
 if [[ -n "${INIT:-}" ]]; then
   fine_tune
-  checkpoint=$run/averaged.pt
+  checkpoint=$run/priors/best.pt
 else
   train_from_scratch
   checkpoint=$run/best.pt
