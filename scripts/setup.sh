@@ -16,7 +16,7 @@ packages=(
 training_packages=(
   python3-torch python3-onnx python3-numpy libopenblas0-openmp
   espeak-ng flite festival sox
-  festvox-kdlpc16k festvox-us-slt-hts festvox-italp16k festvox-itapc16k festvox-ru
+  festvox-kallpc16k festvox-kdlpc16k festvox-us-slt-hts festvox-italp16k festvox-itapc16k festvox-ru
   # Human voice prompts in Spanish, French, Italian and Russian: training data.
   asterisk-core-sounds-es-wav asterisk-core-sounds-fr-wav asterisk-core-sounds-it-wav
   asterisk-core-sounds-ru-wav asterisk-prompt-es-co asterisk-prompt-fr-armelle

@@ -218,6 +218,23 @@ def run_job(args):
         return []
 
 
+def check_voices(jobs):
+    """Every synthesiser voice the jobs use must speak: a voice whose package
+    is missing would otherwise fail clip by clip, be skipped, and leave a
+    data set quietly without it."""
+    silent = []
+    for voice_id in sorted({j["voice"] for j in jobs if j["source"] == "tts"}):
+        try:
+            speech, _ = voices.synthesise(voice_id, "hello", 1.0, 50)
+        except (subprocess.SubprocessError, OSError, ValueError):
+            speech = ()
+        if len(speech) == 0:
+            silent.append(voice_id)
+    if silent:
+        raise SystemExit(f"voices that do not speak: {', '.join(silent)} "
+                         "(install what scripts/setup.sh --training lists)")
+
+
 def run_jobs(jobs, out_dir, workers):
     """Runs the jobs not yet in OUT's manifest and appends their records."""
     manifest = os.path.join(out_dir, "manifest.jsonl")
@@ -257,6 +274,7 @@ def main():
         jobs += human_jobs(args.seed, args.scale, variant) + tts_jobs(args.seed, args.scale, variant)
     if args.independent:
         jobs = human_jobs(args.seed, 1.0, 0, INDEPENDENT_PACKS)
+    check_voices(jobs)
     with sole_writer(args.out, "make_dataset.py"):
         run_jobs(jobs, args.out, args.workers)
 

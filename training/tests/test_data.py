@@ -83,6 +83,16 @@ class VoiceSplitTest(unittest.TestCase):
         independent = {d for _, d, _, _ in make_dataset.INDEPENDENT_PACKS}
         self.assertFalse(independent & {d for _, d, _, _ in make_dataset.HUMAN_PACKS})
 
+    def test_a_voice_that_cannot_speak_stops_the_data_set_before_any_clip(self):
+        jobs = [{"source": "tts", "voice": "espeak:en-us"},
+                {"source": "tts", "voice": "festival:no_such_voice_diphone"},
+                {"source": "human", "voice": "human:somewhere"}]
+        with self.assertRaises(SystemExit) as stopped:
+            make_dataset.check_voices(jobs)
+        self.assertIn("festival:no_such_voice_diphone", str(stopped.exception))
+        self.assertNotIn("espeak:en-us", str(stopped.exception))
+        make_dataset.check_voices(jobs[:1])
+
 
 def _tone(seconds, rate, level=0.5):
     t = np.arange(int(seconds * rate)) / rate
