@@ -11,8 +11,10 @@
 # the stem keeps its seeded weights and the first three encoder layers stay
 # identities. INIT=CHECKPOINT replaces all those stages with two passes of the
 # last stage, begun from CHECKPOINT's weights (FINE_TUNE_MINUTES, 70, then
-# SECOND_PASS_MINUTES, 30), averages the two passes' weights, and ships a
-# third pass from that mean with group-prior loss weights (PRIORS_MINUTES, 50).
+# SECOND_PASS_MINUTES, 30; CHECKPOINT may also be a model file such as
+# models/veyra_end_of_turn.onnx, whose weights are read back out), averages
+# the two passes' weights, and ships a third pass from that mean with
+# group-prior loss weights (PRIORS_MINUTES, 50).
 #
 # The shipped model takes two runs. Its first part, run m8, was trained on the
 # data this script made at commit e71aed6, before human prompts were labelled
@@ -75,7 +77,13 @@ train_from_scratch() {
 # each group's pairs by its own share of complete clips: most human turns
 # are complete, and without it the model called too few of them so.
 fine_tune() {
-  train "$run" --init "$INIT" --stage last --minutes "${FINE_TUNE_MINUTES:-70}" --learning-rate 5e-5 \
+  local init=$INIT
+  if [[ "$init" == *.onnx ]]; then  # a model file: fine-tune the weights it holds
+    mkdir -p "$run"
+    $python "$root/training/recover_checkpoint.py" --model "$init" --out "$run/init.pt"
+    init=$run/init.pt
+  fi
+  train "$run" --init "$init" --stage last --minutes "${FINE_TUNE_MINUTES:-70}" --learning-rate 5e-5 \
     --human-weight 0.5 --eval-seconds 300
   train "$run/second" --init "$run/best.pt" --stage last --minutes "${SECOND_PASS_MINUTES:-30}" \
     --learning-rate 3e-5 --eval-seconds 300

@@ -13,6 +13,10 @@ from veyra_train.export import export_float  # noqa: E402
 from veyra_train.graph_eval import run_graph  # noqa: E402
 from veyra_train.model import EndOfTurnNet  # noqa: E402
 from veyra_train.quantize import int8_per_channel, quantise, uint8_parameters  # noqa: E402
+from veyra_train.recover import recover_network  # noqa: E402
+
+SHIPPED_MODEL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "models",
+                             "veyra_end_of_turn.onnx")
 
 torch.set_num_threads(int(os.environ.get("OMP_NUM_THREADS", "2")))
 
@@ -140,6 +144,57 @@ class QuantisationArithmeticTest(unittest.TestCase):
         self.assertAlmostEqual((0 - int(zero_point)) * float(scale), -1.5, delta=float(scale))
         scale, zero_point = uint8_parameters(0.0, 1.0)  # softmax output
         self.assertEqual(int(zero_point), 0)
+
+
+def _int8_weights(model):
+    return {i.name: numpy_helper.to_array(i) for i in model.graph.initializer
+            if i.data_type == TensorProto.INT8}
+
+
+class RecoveryTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        torch.manual_seed(8)
+        cls.net = EndOfTurnNet().eval()
+        cls.net.skip_layers(range(3))  # as trained: three layers at identity
+        cls.calibration = [_features(2, 3)]
+
+    def test_the_float_export_gives_back_every_weight_exactly(self):
+        recovered = recover_network(export_float(self.net)).state_dict()
+        for name, value in self.net.state_dict().items():
+            torch.testing.assert_close(recovered[name], value, atol=0.0, rtol=0.0, msg=name)
+
+    def test_the_int8_export_gives_back_weights_that_quantise_to_the_same_integers(self):
+        int8_model = quantise(export_float(self.net), self.calibration)
+        recovered = recover_network(int8_model)
+        self.assertTrue(all(recovered.layers[i].is_identity() for i in range(3)))
+        again = quantise(export_float(recovered), self.calibration)
+        expected, actual = _int8_weights(int8_model), _int8_weights(again)
+        self.assertEqual(expected.keys(), actual.keys())
+        for name in expected:
+            np.testing.assert_array_equal(actual[name], expected[name], err_msg=name)
+
+    def test_the_shipped_model_recovers_to_the_weights_it_computes_with(self):
+        shipped = onnx.load(SHIPPED_MODEL)
+        recovered = recover_network(shipped)
+        again = quantise(export_float(recovered), self.calibration)
+        expected, actual = _int8_weights(shipped), _int8_weights(again)
+        self.assertEqual(expected.keys(), actual.keys())
+        for name in expected:
+            np.testing.assert_array_equal(actual[name], expected[name], err_msg=name)
+        # Only activation rounding is left between them.
+        x = _features(2, 11)
+        with torch.no_grad():
+            self.assertLess(float((recovered(x) - run_graph(shipped, x)).abs().max()), 0.1)
+
+    def test_another_graph_is_refused(self):
+        other = onnx.helper.make_model(onnx.helper.make_graph(
+            [onnx.helper.make_node("Add", ["x", "c"], ["y"], name="/Add")], "other",
+            [onnx.helper.make_tensor_value_info("x", TensorProto.FLOAT, [4])],
+            [onnx.helper.make_tensor_value_info("y", TensorProto.FLOAT, [4])],
+            [numpy_helper.from_array(np.ones(4, np.float32), "c")]))
+        with self.assertRaisesRegex(ValueError, "not a graph of this network"):
+            recover_network(other)
 
 
 if __name__ == "__main__":
