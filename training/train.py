@@ -25,6 +25,9 @@ Stages, each continuing from the run's last checkpoint:
           instead of 400 costs a fifth).
   full    everything learns on all 400 positions (slow), adapting the
           network to the older audio that the window stage never showed it.
+--warp and --tempo vary every training clip on every draw (another speaker's
+vocal tract, another speaking rate; veyra_train/augment.py); a stage whose
+stem is held still then computes it afresh per batch instead of once.
 Validation always runs the whole network on all 400 positions, as shipped.
 The learning rate follows warmup and a cosine over the stage's time budget,
 so a run under varying machine load still ends its schedule on time.
@@ -43,6 +46,7 @@ import torch
 import torch.nn.functional as F
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from veyra_train.augment import random_variation  # noqa: E402
 from veyra_train.lengths import clip_seconds, paired_members  # noqa: E402
 from veyra_train.metrics import binary_metrics  # noqa: E402
 from veyra_train.model import NUM_LAYERS, EndOfTurnNet  # noqa: E402
@@ -221,7 +225,8 @@ class Trainer:
                 group["peak"] = peak  # this invocation's rates, not the saved ones
         self.cache = self.val_cache = None
         if stage in CACHED_STEM_STAGES:
-            self.cache = self._stem_cache(self.train_x)
+            # Varied training clips need their stem output afresh every step.
+            self.cache = None if self.varies_clips() else self._stem_cache(self.train_x)
             self.val_cache = self._stem_cache(self.val_x)
         print(f"stage {stage}: {sum(p.numel() for p in parameters)} trainable parameters", flush=True)
 
@@ -247,10 +252,20 @@ class Trainer:
                 out[start:start + 32] = self.model.stem(x).numpy().astype(np.float16)
         return out
 
+    def varies_clips(self):
+        return bool(self.args.warp or self.args.tempo)
+
     def _scores(self, indices, features, cache, training=False):
         if cache is not None:
             return self.model.above_stem(torch.from_numpy(cache[indices].astype(np.float32)))
-        x = torch.from_numpy(features[indices].astype(np.float32))
+        x = features[indices].astype(np.float32)
+        if training and self.varies_clips():
+            x = random_variation(x, self.rng, self.args.warp, self.args.tempo)
+        x = torch.from_numpy(x)
+        if self.args.stage in CACHED_STEM_STAGES:  # the stem is held still
+            with torch.no_grad():
+                stem = self.model.stem(x)
+            return self.model.above_stem(stem)
         if training and self.args.stage == "window":
             return self.model.score(x, self.args.positions)
         return self.model.score(x)
@@ -342,6 +357,11 @@ def main():
     parser.add_argument("--group-priors", action="store_true",
                         help="weight the loss so that each group's pairs count as its own share "
                              "of complete clips, not half")
+    parser.add_argument("--warp", type=float, default=0.0,
+                        help="largest relative frequency warp of a training clip (another "
+                             "speaker's vocal tract), drawn anew every step; 0 leaves clips as stored")
+    parser.add_argument("--tempo", type=float, default=0.0,
+                        help="largest relative tempo change of a training clip, drawn anew every step")
     parser.add_argument("--batch-size", type=int, default=16)
     parser.add_argument("--match-lengths", action="store_true",
                         help="pair complete and incomplete clips of the same length in every batch, "

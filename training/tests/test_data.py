@@ -8,7 +8,7 @@ import unittest
 import numpy as np
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from veyra_train import audio, texts, voices  # noqa: E402
+from veyra_train import audio, augment, texts, voices  # noqa: E402
 from veyra_train.features_ref import log_mel, mel_filterbank, right_align  # noqa: E402
 from veyra_train.lengths import length_bins, matched_subset  # noqa: E402
 from veyra_train.metrics import binary_metrics, roc_auc  # noqa: E402
@@ -163,6 +163,32 @@ class FeatureReferenceTest(unittest.TestCase):
         frame = right_align(np.ones(10, np.float32))
         self.assertEqual(frame[:-10].max(), 0.0)
         self.assertEqual(frame[-10:].min(), 1.0)
+
+
+class FeatureVariationTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        t = np.arange(3 * 16000) / 16000
+        tone = (0.5 * np.sin(2 * np.pi * 1000 * t)).astype(np.float32)
+        cls.tone = log_mel(right_align(tone))[None]  # 3 s of 1 kHz, band 28
+
+    def test_a_factor_of_one_changes_nothing(self):
+        x = np.random.default_rng(0).normal(size=(3, 80, 800)).astype(np.float32)
+        np.testing.assert_array_equal(augment.warp_frequency(x, np.ones(3)), x)
+        np.testing.assert_array_equal(augment.change_tempo(x, np.ones(3)), x)
+
+    def test_warp_moves_a_tone_by_its_factor(self):
+        for factor, band in ((1.0, 28), (1.1, 29), (0.9, 26)):
+            warped = augment.warp_frequency(self.tone, [factor])
+            self.assertEqual(int(warped[0, :, -50].argmax()), band, factor)
+
+    def test_tempo_keeps_the_newest_frame_and_shortens_or_lengthens_the_tone(self):
+        voiced = lambda x: int((x[0, 28] > x.min() + 0.5).sum())
+        for factor in (1.25, 0.8):
+            changed = augment.change_tempo(self.tone, [factor])
+            self.assertAlmostEqual(voiced(changed) / voiced(self.tone), 1 / factor, delta=0.02)
+            np.testing.assert_array_equal(changed[..., -1], self.tone[..., -1])
+            self.assertEqual(changed.min(), self.tone.min())  # silence stays the floor
 
 
 class MetricsTest(unittest.TestCase):

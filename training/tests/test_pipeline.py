@@ -66,7 +66,7 @@ class StagedTrainingTest(unittest.TestCase):
         return SimpleNamespace(features=features, run=run, stage=stage, minutes=minutes,
                                batch_size=4, eval_seconds=1e9, seed=1, positions=8,
                                match_lengths=False, dropout=0.1, init=None, learning_rate=None,
-                               human_weight=1.0, group_priors=False,
+                               human_weight=1.0, group_priors=False, warp=0.0, tempo=0.0,
                                stem_learning_rate=train.STEM_PEAK_LEARNING_RATE)
 
     def _head_run(self, tmp, minutes):
@@ -174,6 +174,20 @@ class StagedTrainingTest(unittest.TestCase):
             tuned.run()
             # Resumed, the new run goes on from its own checkpoint.
             self.assertGreater(train.Trainer(args).state["step"], 0)
+
+    def test_varied_clips_train_the_last_stage_on_a_fresh_stem_held_still(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            run = self._head_run(tmp, 0.02)
+            args = self._args(tmp, run, "last", 0.1)  # a few steps even on a loaded machine
+            args.warp, args.tempo = 0.1, 0.1
+            last = train.Trainer(args)
+            self.assertIsNone(last.cache)        # no stored stem output for training
+            self.assertIsNotNone(last.val_cache)  # validation sees the clips as stored
+            stem_before = last.model.conv2.weight.detach().clone()
+            last.run()
+            self.assertGreater(last.state["step"], 0)
+            self.assertGreater(float(last.model.layers[3].attention.out.weight.abs().sum()), 0.0)
+            torch.testing.assert_close(last.model.conv2.weight, stem_before, atol=0.0, rtol=0.0)
 
     def test_resuming_a_stage_saved_with_other_optimizer_groups_is_refused(self):
         with tempfile.TemporaryDirectory() as tmp:

@@ -1,0 +1,68 @@
+"""Speaker and tempo variation applied to stored log-mel features.
+
+The human training speech comes from three speakers only, so the network can
+learn their voices instead of the cues every speaker gives. Two cheap
+perturbations of the features make each clip sound like a slightly different
+speaker on every draw:
+- a frequency warp: the spectrum S(f) becomes S(f / factor), as a longer or
+  shorter vocal tract moves every formant by one factor;
+- a tempo change: the clip is played faster or slower about its newest frame,
+  which stays where it is (the end of the turn is what the network judges).
+Both interpolate linearly between bands or frames and must keep a factor of
+1 an exact identity.
+"""
+import numpy as np
+
+NUM_MEL_BANDS = 80
+# The extractor's mel scale: 82 points evenly spaced in mel from 0 to 8 kHz;
+# band b is centred on point b + 1.
+_MEL_STEP = 2595.0 * np.log10(1.0 + 8000.0 / 700.0) / 81.0
+_BAND_CENTRES_HZ = 700.0 * (10.0 ** (np.arange(1, NUM_MEL_BANDS + 1) * _MEL_STEP / 2595.0) - 1.0)
+
+
+def _band_of_hz(hz):
+    """Fractional band index whose centre is at `hz`."""
+    return 2595.0 * np.log10(1.0 + hz / 700.0) / _MEL_STEP - 1.0
+
+
+def _sample_last_axis(features, positions):
+    """features [batch, rows, n] at fractional `positions` [batch, m] of the
+    last axis, interpolated linearly; positions are clamped to [0, n - 1]."""
+    n = features.shape[-1]
+    # Rounded so that whole positions (a factor of 1) read exactly one value.
+    positions = np.clip(np.round(positions, 6), 0.0, n - 1.0)
+    low = np.floor(positions).astype(np.int64)
+    high = np.minimum(low + 1, n - 1)
+    weight = (positions - low).astype(features.dtype)[:, None, :]
+    gather = lambda index: np.take_along_axis(features, index[:, None, :], axis=2)
+    return gather(low) * (1 - weight) + gather(high) * weight
+
+
+def warp_frequency(features, factors):
+    """features [batch, 80, frames]; factors [batch] (1 keeps the clip)."""
+    source_hz = _BAND_CENTRES_HZ[None, :] / np.asarray(factors, np.float64)[:, None]
+    by_frame = np.swapaxes(features, 1, 2)  # bands last
+    return np.swapaxes(_sample_last_axis(by_frame, _band_of_hz(source_hz)), 1, 2)
+
+
+def change_tempo(features, factors):
+    """features [batch, 80, frames]; factors [batch] > 1 play faster (more of
+    the older audio fits), < 1 slower. Frames from before the clip's start take
+    the clip's own floor value, which is what the extractor gives silence."""
+    frames = features.shape[2]
+    from_end = np.arange(frames - 1, -1, -1, dtype=np.float64)[None, :]
+    source = frames - 1 - from_end * np.asarray(factors, np.float64)[:, None]
+    out = _sample_last_axis(features, source)
+    floor = features.reshape(len(features), -1).min(axis=1)
+    return np.where((source < 0)[:, None, :], floor[:, None, None], out).astype(features.dtype)
+
+
+def random_variation(features, rng, warp, tempo):
+    """Each clip warped by a factor drawn from [1 - warp, 1 + warp] and its
+    tempo changed by one from [1 - tempo, 1 + tempo]."""
+    count = len(features)
+    if warp > 0:
+        features = warp_frequency(features, rng.uniform(1 - warp, 1 + warp, count))
+    if tempo > 0:
+        features = change_tempo(features, rng.uniform(1 - tempo, 1 + tempo, count))
+    return features
