@@ -13,8 +13,9 @@
 # last stage, begun from CHECKPOINT's weights (FINE_TUNE_MINUTES, 70, then
 # SECOND_PASS_MINUTES, 30; CHECKPOINT may also be a model file such as
 # models/veyra_end_of_turn.onnx, whose weights are read back out), averages
-# the two passes' weights, and ships a third pass from that mean with
-# group-prior loss weights (PRIORS_MINUTES, 50).
+# the two passes' weights, trains a third pass from that mean with
+# group-prior loss weights (PRIORS_MINUTES, 50) and ships a fourth on clips
+# varied in frequency and tempo (VARIED_MINUTES, 50).
 #
 # The shipped model takes two runs. Its first part, run m8, was trained on the
 # data this script made at commit e71aed6, before human prompts were labelled
@@ -23,7 +24,7 @@
 #   INIT=../veyra-e71aed6/training/runs/m8/best.pt training/run_all.sh f1
 # (see models/MODEL_CARD.md).
 # Needs: scripts/setup.sh --training, and about two and a quarter hours on 2
-# CPU cores for a run from scratch, four for a fine-tuning run.
+# CPU cores for a run from scratch, five for a fine-tuning run.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -90,11 +91,15 @@ fine_tune() {
   $python "$root/training/average_checkpoints.py" --out "$run/averaged.pt" "$run/best.pt" "$run/second/best.pt"
   train "$run/priors" --init "$run/averaged.pt" --stage last --minutes "${PRIORS_MINUTES:-50}" \
     --learning-rate 3e-5 --human-weight 0.5 --group-priors --eval-seconds 300
+  # The same once more on clips varied in frequency and tempo, so that the
+  # few human speakers stop being the voices the model knows.
+  train "$run/varied" --init "$run/priors/best.pt" --stage last --minutes "${VARIED_MINUTES:-50}" \
+    --learning-rate 3e-5 --human-weight 0.5 --group-priors --warp 0.1 --tempo 0.1 --eval-seconds 300
 }
 
 if [[ -n "${INIT:-}" ]]; then
   fine_tune
-  checkpoint=$run/priors/best.pt
+  checkpoint=$run/varied/best.pt
 else
   train_from_scratch
   checkpoint=$run/best.pt
