@@ -143,7 +143,8 @@ class AudioTest(unittest.TestCase):
 
 class FeatureReferenceTest(unittest.TestCase):
     def test_silence_gives_minus_one_and_a_half(self):
-        np.testing.assert_array_equal(log_mel(np.zeros(128000, np.float32)), -1.5)
+        # NumPy's vectorised log10 may be one ulp off on some CPUs (AVX-512).
+        np.testing.assert_allclose(log_mel(np.zeros(128000, np.float32)), -1.5, rtol=0, atol=1e-6)
 
     def test_1khz_sine_peaks_in_band_28(self):
         t = np.arange(128000) / 16000
