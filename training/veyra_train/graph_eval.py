@@ -34,7 +34,9 @@ def _quantize(x, scale, zero_point, axis):
     return q.clamp(*dtype_range)
 
 
-def _dequantize(q, scale, zero_point, axis):
+def dequantize(q, scale, zero_point, axis):
+    """DequantizeLinear: (q - zero_point) * scale, per channel along `axis` where
+    scale has more than one value."""
     shape = [1] * q.dim()
     if scale.numel() > 1:
         shape[axis] = -1
@@ -79,7 +81,7 @@ def _run_node(node, args):
     if op == "QuantizeLinear":
         return _quantize(args[0], args[1], args[2], attrs.get("axis", 1)).to(args[2].dtype)
     if op == "DequantizeLinear":
-        return _dequantize(args[0], args[1], args[2], attrs.get("axis", 1))
+        return dequantize(args[0], args[1], args[2], attrs.get("axis", 1))
     raise NotImplementedError(f"operator {op} is not supported by the evaluator")
 
 

@@ -20,6 +20,7 @@ import torch
 from onnx import numpy_helper
 
 from .export import export_float
+from .graph_eval import dequantize
 from .model import EndOfTurnNet
 from .quantize import simplify, unshare_parameters
 
@@ -42,12 +43,9 @@ def _constant_inputs(model: onnx.ModelProto):
 
 
 def _dequantise(node, stored):
-    values, scale, zero_point = (stored[name].astype(np.float64) for name in node.input[:3])
+    values, scale, zero_point = (torch.from_numpy(np.array(stored[name])) for name in node.input[:3])
     axis = next((a.i for a in node.attribute if a.name == "axis"), 1)
-    shape = [1] * values.ndim
-    if scale.size > 1:
-        shape[axis] = -1
-    return ((values - zero_point.reshape(shape)) * scale.reshape(shape)).astype(np.float32)
+    return dequantize(values, scale, zero_point, axis).numpy()
 
 
 def _parameter_slots():
