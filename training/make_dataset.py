@@ -210,12 +210,14 @@ def run_human_job(job, out_dir):
 
 
 def run_job(args):
+    """The job's records ([] when it deliberately makes no clip), or None when
+    it failed: a failed job stays unrecorded, so that a later run retries it."""
     job, out_dir = args
     try:
         return (run_tts_job if job["source"] == "tts" else run_human_job)(job, out_dir)
     except (subprocess.SubprocessError, OSError, ValueError) as error:
-        print(f"skipped {job['id']}: {error}", file=sys.stderr)
-        return []
+        print(f"failed {job['id']}: {error}", file=sys.stderr)
+        return None
 
 
 def check_voices(jobs):
@@ -244,9 +246,13 @@ def run_jobs(jobs, out_dir, workers):
             done = {json.loads(line)["job"] for line in f}
     todo = [j for j in jobs if j["id"] not in done]
     print(f"{len(jobs)} jobs, {len(todo)} to run", flush=True)
+    failed = 0
     with Pool(workers) as pool, open(manifest, "a") as out:
         for n, records in enumerate(pool.imap(run_job, [(j, out_dir) for j in todo], chunksize=4)):
             job_id = todo[n]["id"]
+            if records is None:
+                failed += 1
+                continue
             for record in records:
                 out.write(json.dumps(dict(record, job=job_id), ensure_ascii=False) + "\n")
             if not records:
@@ -254,6 +260,8 @@ def run_jobs(jobs, out_dir, workers):
             if n % 200 == 0:
                 out.flush()
                 print(f"{n}/{len(todo)}", flush=True)
+    if failed:
+        raise SystemExit(f"{failed} jobs failed (see above); run again to retry them")
 
 
 def main():

@@ -1,9 +1,11 @@
 """Data synthesis helpers: sentences and cut points, audio cuts, splits, metrics,
 and the NumPy feature reference."""
+import json
 import os
 import sys
 import tempfile
 import unittest
+import wave
 
 import numpy as np
 
@@ -92,6 +94,22 @@ class VoiceSplitTest(unittest.TestCase):
         self.assertIn("festival:no_such_voice_diphone", str(stopped.exception))
         self.assertNotIn("espeak:en-us", str(stopped.exception))
         make_dataset.check_voices(jobs[:1])
+
+    def test_a_failed_job_is_left_for_the_next_run_to_retry(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            short = os.path.join(tmp, "short.wav")
+            with wave.open(short, "wb") as w:  # too short to use: skipped for good
+                w.setnchannels(1), w.setsampwidth(2), w.setframerate(16000)
+                w.writeframes((_tone(0.3, 16000) * 32767).astype(np.int16).tobytes())
+            jobs = [{"id": "tts-1", "source": "tts", "seed": 1, "voice": "festival:no_such_voice_diphone",
+                     "text": "Hello there.", "rate_factor": 1.0, "pitch": 50, "label": 1},
+                    {"id": "human-1", "source": "human", "seed": 1, "path": short}]
+            os.makedirs(os.path.join(tmp, "audio"))
+            with self.assertRaisesRegex(SystemExit, "1 jobs failed"):
+                make_dataset.run_jobs(jobs, tmp, 1)
+            with open(os.path.join(tmp, "manifest.jsonl")) as f:
+                recorded = [json.loads(line) for line in f]
+            self.assertEqual(recorded, [{"job": "human-1", "skipped": True}])
 
 
 def _tone(seconds, rate, level=0.5):
