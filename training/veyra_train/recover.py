@@ -22,12 +22,15 @@ from onnx import numpy_helper
 from .export import export_float
 from .graph_eval import dequantize
 from .model import EndOfTurnNet
-from .quantize import simplify, unshare_parameters
+from .quantize import simplify
 
 
 def _constant_inputs(model: onnx.ModelProto):
     """{(node name, input slot): float array} for every operator input that is
     a constant, dequantised where the file stores it as integers."""
+    readable = onnx.ModelProto()
+    readable.CopyFrom(model)
+    model = simplify(readable)  # the exporter may leave Constant and Identity nodes
     stored = {init.name: numpy_helper.to_array(init) for init in model.graph.initializer}
     for node in model.graph.node:
         if node.op_type == "DequantizeLinear" and node.input[0] in stored:
@@ -55,8 +58,7 @@ def _parameter_slots():
     with torch.no_grad():
         for parameter in probe.parameters():
             parameter.copy_(torch.randn_like(parameter))
-    graph = unshare_parameters(simplify(export_float(probe)))
-    constants = _constant_inputs(graph)
+    constants = _constant_inputs(export_float(probe))
     slots = {}
     for name, parameter in probe.state_dict().items():
         value = parameter.numpy()
@@ -71,9 +73,7 @@ def _parameter_slots():
 
 def recover_network(model: onnx.ModelProto) -> EndOfTurnNet:
     """The network whose export (and, for an int8 file, quantisation) gave `model`."""
-    readable = onnx.ModelProto()
-    readable.CopyFrom(model)
-    constants = _constant_inputs(simplify(readable))  # the exporter may leave Constant nodes
+    constants = _constant_inputs(model)
     state = {}
     for name, (key, transposed) in _parameter_slots().items():
         if key not in constants:
