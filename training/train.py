@@ -25,8 +25,9 @@ Stages, each continuing from the run's last checkpoint:
           instead of 400 costs a fifth).
   full    everything learns on all 400 positions (slow), adapting the
           network to the older audio that the window stage never showed it.
---warp and --tempo vary every training clip on every draw (another speaker's
-vocal tract, another speaking rate; veyra_train/augment.py); a stage whose
+--warp, --tempo and --mask-bands vary every training clip on every draw
+(another speaker's vocal tract, another speaking rate, a formant region
+hidden; veyra_train/augment.py); a stage whose
 stem is held still then computes it afresh per batch instead of once.
 Validation always runs the whole network on all 400 positions, as shipped.
 The learning rate follows warmup and a cosine over the stage's time budget,
@@ -253,14 +254,14 @@ class Trainer:
         return out
 
     def varies_clips(self):
-        return bool(self.args.warp or self.args.tempo)
+        return bool(self.args.warp or self.args.tempo or self.args.mask_bands)
 
     def _scores(self, indices, features, cache, training=False):
         if cache is not None:
             return self.model.above_stem(torch.from_numpy(cache[indices].astype(np.float32)))
         x = features[indices].astype(np.float32)
         if training and self.varies_clips():
-            x = random_variation(x, self.rng, self.args.warp, self.args.tempo)
+            x = random_variation(x, self.rng, self.args.warp, self.args.tempo, self.args.mask_bands)
         x = torch.from_numpy(x)
         if self.args.stage in CACHED_STEM_STAGES:  # the stem is held still
             with torch.no_grad():
@@ -362,6 +363,8 @@ def main():
                              "speaker's vocal tract), drawn anew every step; 0 leaves clips as stored")
     parser.add_argument("--tempo", type=float, default=0.0,
                         help="largest relative tempo change of a training clip, drawn anew every step")
+    parser.add_argument("--mask-bands", type=int, default=0,
+                        help="widest run of mel bands hidden in a training clip, drawn anew every step")
     parser.add_argument("--batch-size", type=int, default=16)
     parser.add_argument("--match-lengths", action="store_true",
                         help="pair complete and incomplete clips of the same length in every batch, "

@@ -209,6 +209,16 @@ class FeatureVariationTest(unittest.TestCase):
             np.testing.assert_array_equal(changed[..., -1], self.tone[..., -1])
             self.assertEqual(changed.min(), self.tone.min())  # silence stays the floor
 
+    def test_band_mask_hides_only_its_bands_behind_the_clip_mean(self):
+        x = np.random.default_rng(0).normal(size=(2, 80, 800)).astype(np.float32)
+        masked = augment.mask_bands(x, [10, 70], [5, 0])
+        np.testing.assert_array_equal(masked[1], x[1])
+        np.testing.assert_allclose(masked[0, 10:15], x[0].mean(), rtol=1e-6)
+        np.testing.assert_array_equal(np.delete(masked[0], range(10, 15), axis=0),
+                                      np.delete(x[0], range(10, 15), axis=0))
+        drawn = augment.random_variation(x, np.random.default_rng(1), 0, 0, widest_mask=80)
+        self.assertTrue(np.all(np.isfinite(drawn)))  # widths up to all 80 bands fit
+
 
 class MetricsTest(unittest.TestCase):
     def test_auc_matches_pair_counting_with_ties(self):

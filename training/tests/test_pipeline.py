@@ -66,7 +66,7 @@ class StagedTrainingTest(unittest.TestCase):
         return SimpleNamespace(features=features, run=run, stage=stage, minutes=minutes,
                                batch_size=4, eval_seconds=1e9, seed=1, positions=8,
                                match_lengths=False, dropout=0.1, init=None, learning_rate=None,
-                               human_weight=1.0, group_priors=False, warp=0.0, tempo=0.0,
+                               human_weight=1.0, group_priors=False, warp=0.0, tempo=0.0, mask_bands=0,
                                stem_learning_rate=train.STEM_PEAK_LEARNING_RATE)
 
     def _head_run(self, tmp, minutes):
@@ -179,7 +179,7 @@ class StagedTrainingTest(unittest.TestCase):
         with tempfile.TemporaryDirectory() as tmp:
             run = self._head_run(tmp, 0.02)
             args = self._args(tmp, run, "last", 0.1)  # a few steps even on a loaded machine
-            args.warp, args.tempo = 0.1, 0.1
+            args.warp, args.tempo, args.mask_bands = 0.1, 0.1, 10
             last = train.Trainer(args)
             self.assertIsNone(last.cache)        # no stored stem output for training
             self.assertIsNotNone(last.val_cache)  # validation sees the clips as stored

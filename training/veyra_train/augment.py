@@ -9,7 +9,8 @@ speaker on every draw:
 - a tempo change: the clip is played faster or slower about its newest frame,
   which stays where it is (the end of the turn is what the network judges).
 Both interpolate linearly between bands or frames and must keep a factor of
-1 an exact identity.
+1 an exact identity. A third hides a random run of bands behind the clip's
+mean level, so that no single formant region can decide a clip.
 """
 import numpy as np
 
@@ -57,12 +58,27 @@ def change_tempo(features, factors):
     return np.where((source < 0)[:, None, :], floor[:, None, None], out).astype(features.dtype)
 
 
-def random_variation(features, rng, warp, tempo):
-    """Each clip warped by a factor drawn from [1 - warp, 1 + warp] and its
-    tempo changed by one from [1 - tempo, 1 + tempo]."""
+def mask_bands(features, firsts, widths):
+    """features [batch, 80, frames]; clip i has bands firsts[i] up to
+    firsts[i] + widths[i] (exclusive) set to its own mean over all bands and
+    frames. A width of 0 keeps the clip."""
+    bands = np.arange(features.shape[1])[None, :]
+    firsts = np.asarray(firsts)[:, None]
+    hidden = (bands >= firsts) & (bands < firsts + np.asarray(widths)[:, None])
+    means = features.mean(axis=(1, 2), keepdims=True)
+    return np.where(hidden[:, :, None], means, features).astype(features.dtype)
+
+
+def random_variation(features, rng, warp, tempo, widest_mask=0):
+    """Each clip warped by a factor drawn from [1 - warp, 1 + warp], its
+    tempo changed by one from [1 - tempo, 1 + tempo], and a run of 0 to
+    `widest_mask` bands hidden."""
     count = len(features)
     if warp > 0:
         features = warp_frequency(features, rng.uniform(1 - warp, 1 + warp, count))
     if tempo > 0:
         features = change_tempo(features, rng.uniform(1 - tempo, 1 + tempo, count))
+    if widest_mask > 0:
+        widths = rng.integers(0, widest_mask + 1, count)
+        features = mask_bands(features, rng.integers(0, NUM_MEL_BANDS - widths + 1), widths)
     return features
