@@ -14,8 +14,9 @@
 # SECOND_PASS_MINUTES, 30; CHECKPOINT may also be a model file such as
 # models/veyra_end_of_turn.onnx, whose weights are read back out), averages
 # the two passes' weights, trains a third pass from that mean with
-# group-prior loss weights (PRIORS_MINUTES, 50) and ships a fourth on clips
-# varied in frequency and tempo (VARIED_MINUTES, 50).
+# group-prior loss weights (PRIORS_MINUTES, 50), a fourth on clips varied in
+# frequency and tempo (VARIED_MINUTES, 50) and ships a fifth on clips varied
+# further (STRONGER_MINUTES, 50).
 #
 # The shipped model takes two runs. Its first part, run m8, was trained on the
 # data this script made at commit e71aed6, before human prompts were labelled
@@ -24,7 +25,7 @@
 #   INIT=../veyra-e71aed6/training/runs/m8/best.pt training/run_all.sh f1
 # (see models/MODEL_CARD.md).
 # Needs: scripts/setup.sh --training, and about two and a quarter hours on 2
-# CPU cores for a run from scratch, five for a fine-tuning run.
+# CPU cores for a run from scratch, six for a fine-tuning run.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -95,11 +96,16 @@ fine_tune() {
   # few human speakers stop being the voices the model knows.
   train "$run/varied" --init "$run/priors/best.pt" --stage last --minutes "${VARIED_MINUTES:-50}" \
     --learning-rate 3e-5 --human-weight 0.5 --group-priors --warp 0.1 --tempo 0.1 --eval-seconds 300
+  # And once more with factors up to 15% away from 1: another draw, so the
+  # pass sees new variations of every clip.
+  train "$run/stronger" --init "$run/varied/best.pt" --stage last --minutes "${STRONGER_MINUTES:-50}" \
+    --learning-rate 3e-5 --human-weight 0.5 --group-priors --warp 0.15 --tempo 0.15 --seed 21 \
+    --eval-seconds 300
 }
 
 if [[ -n "${INIT:-}" ]]; then
   fine_tune
-  checkpoint=$run/varied/best.pt
+  checkpoint=$run/stronger/best.pt
 else
   train_from_scratch
   checkpoint=$run/best.pt
