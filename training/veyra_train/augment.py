@@ -14,16 +14,17 @@ mean level, so that no single formant region can decide a clip.
 """
 import numpy as np
 
-NUM_MEL_BANDS = 80
-# The extractor's mel scale: 82 points evenly spaced in mel from 0 to 8 kHz;
-# band b is centred on point b + 1.
-_MEL_STEP = 2595.0 * np.log10(1.0 + 8000.0 / 700.0) / 81.0
-_BAND_CENTRES_HZ = 700.0 * (10.0 ** (np.arange(1, NUM_MEL_BANDS + 1) * _MEL_STEP / 2595.0) - 1.0)
+from .features_ref import NUM_MEL_BANDS, mel_points_hz
+
+# Band b is centred on the extractor's mel point b + 1.
+_MEL_POINTS_HZ = mel_points_hz().astype(np.float64)
+_BAND_CENTRES_HZ = _MEL_POINTS_HZ[1:-1]
 
 
 def _band_of_hz(hz):
-    """Fractional band index whose centre is at `hz`."""
-    return 2595.0 * np.log10(1.0 + hz / 700.0) / _MEL_STEP - 1.0
+    """Fractional band index whose centre is at `hz` (linear between centres,
+    so that every centre maps exactly onto its own band)."""
+    return np.interp(hz, _MEL_POINTS_HZ, np.arange(-1.0, NUM_MEL_BANDS + 1))
 
 
 def _sample_last_axis(features, positions):

@@ -21,10 +21,16 @@ def analysis_window() -> np.ndarray:
     return ((np.float32(1.0) - np.cos(a)) * np.float32(0.5)).astype(np.float32)
 
 
-def mel_filterbank() -> np.ndarray:
+def mel_points_hz() -> np.ndarray:
+    """The 82 points, evenly spaced in mel from 0 to 8 kHz, that the bands
+    are built on: band b rises from point b, peaks at b + 1, falls to b + 2."""
     mel_high = np.float32(np.log10(np.float32(12.428572))) * np.float32(2595.0)
-    mel = (np.arange(82, dtype=np.float32) * mel_high) / np.float32(81.0)
-    hz = (np.power(np.float32(10.0), mel / np.float32(2595.0)) - np.float32(1.0)) * np.float32(700.0)
+    mel = (np.arange(NUM_MEL_BANDS + 2, dtype=np.float32) * mel_high) / np.float32(81.0)
+    return (np.power(np.float32(10.0), mel / np.float32(2595.0)) - np.float32(1.0)) * np.float32(700.0)
+
+
+def mel_filterbank() -> np.ndarray:
+    hz = mel_points_hz()
     freq = (np.arange(NUM_BINS, dtype=np.float32) * np.float32(16000.0)) / np.float32(400.0)
     bank = np.zeros((NUM_MEL_BANDS, NUM_BINS), dtype=np.float32)
     for b in range(NUM_MEL_BANDS):
