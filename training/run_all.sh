@@ -16,7 +16,8 @@
 # the two passes' weights, trains a third pass from that mean with
 # group-prior loss weights (PRIORS_MINUTES, 50), a fourth on clips varied in
 # frequency and tempo (VARIED_MINUTES, 50), a fifth on clips varied further
-# (STRONGER_MINUTES, 50) and ships a sixth at a lower rate (GENTLER_MINUTES, 30).
+# (STRONGER_MINUTES, 50), a sixth at a lower rate (GENTLER_MINUTES, 30) and
+# ships a seventh, longer one (LONGER_MINUTES, 40).
 #
 # The shipped model takes two runs. Its first part, run m8, was trained on the
 # data this script made at commit e71aed6, before human prompts were labelled
@@ -25,7 +26,7 @@
 #   INIT=../veyra-e71aed6/training/runs/m8/best.pt training/run_all.sh f1
 # (see models/MODEL_CARD.md).
 # Needs: scripts/setup.sh --training, and about two and a quarter hours on 2
-# CPU cores for a run from scratch, six and a half for a fine-tuning run.
+# CPU cores for a run from scratch, seven for a fine-tuning run.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -105,11 +106,15 @@ fine_tune() {
   train "$run/gentler" --init "$run/stronger/best.pt" --stage last --minutes "${GENTLER_MINUTES:-30}" \
     --learning-rate 2e-5 --human-weight 0.5 --group-priors --warp 0.15 --tempo 0.15 --seed 23 \
     --eval-seconds 300
+  # Still rising: the same for longer, on other draws.
+  train "$run/longer" --init "$run/gentler/best.pt" --stage last --minutes "${LONGER_MINUTES:-40}" \
+    --learning-rate 2e-5 --human-weight 0.5 --group-priors --warp 0.15 --tempo 0.15 --seed 24 \
+    --eval-seconds 300
 }
 
 if [[ -n "${INIT:-}" ]]; then
   fine_tune
-  checkpoint=$run/gentler/best.pt
+  checkpoint=$run/longer/best.pt
 else
   train_from_scratch
   checkpoint=$run/best.pt
