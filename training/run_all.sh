@@ -73,6 +73,14 @@ train_from_scratch() {
   stage full "${FULL_MINUTES:-0}" 600
 }
 
+# varied_pass NAME FROM MINUTES RATE FACTOR SEED: the group-prior pass, begun
+# from pass FROM's best checkpoint, on clips warped in frequency and tempo by
+# factors up to FACTOR away from 1.
+varied_pass() {
+  train "$run/$1" --init "$run/$2/best.pt" --stage last --minutes "$3" --learning-rate "$4" \
+    --human-weight 0.5 --group-priors --warp "$5" --tempo "$5" --seed "$6" --eval-seconds 300
+}
+
 # A trained model meets this data: a gentler peak rate, and human pairs at
 # half their share, so that the synthetic speech it learned is kept. A second,
 # gentler pass draws human pairs at their full share; the mean of the two
@@ -95,21 +103,14 @@ fine_tune() {
     --learning-rate 3e-5 --human-weight 0.5 --group-priors --eval-seconds 300
   # The same once more on clips varied in frequency and tempo, so that the
   # few human speakers stop being the voices the model knows.
-  train "$run/varied" --init "$run/priors/best.pt" --stage last --minutes "${VARIED_MINUTES:-50}" \
-    --learning-rate 3e-5 --human-weight 0.5 --group-priors --warp 0.1 --tempo 0.1 --eval-seconds 300
+  varied_pass varied priors "${VARIED_MINUTES:-50}" 3e-5 0.1 20
   # And once more with factors up to 15% away from 1: another draw, so the
   # pass sees new variations of every clip.
-  train "$run/stronger" --init "$run/varied/best.pt" --stage last --minutes "${STRONGER_MINUTES:-50}" \
-    --learning-rate 3e-5 --human-weight 0.5 --group-priors --warp 0.15 --tempo 0.15 --seed 21 \
-    --eval-seconds 300
+  varied_pass stronger varied "${STRONGER_MINUTES:-50}" 3e-5 0.15 21
   # Validation was still rising when that pass ended: once more, at a lower rate.
-  train "$run/gentler" --init "$run/stronger/best.pt" --stage last --minutes "${GENTLER_MINUTES:-30}" \
-    --learning-rate 2e-5 --human-weight 0.5 --group-priors --warp 0.15 --tempo 0.15 --seed 23 \
-    --eval-seconds 300
+  varied_pass gentler stronger "${GENTLER_MINUTES:-30}" 2e-5 0.15 23
   # Still rising: the same for longer, on other draws.
-  train "$run/longer" --init "$run/gentler/best.pt" --stage last --minutes "${LONGER_MINUTES:-40}" \
-    --learning-rate 2e-5 --human-weight 0.5 --group-priors --warp 0.15 --tempo 0.15 --seed 24 \
-    --eval-seconds 300
+  varied_pass longer gentler "${LONGER_MINUTES:-40}" 2e-5 0.15 24
 }
 
 if [[ -n "${INIT:-}" ]]; then
