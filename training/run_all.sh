@@ -84,9 +84,10 @@ varied_pass() {
 # A trained model meets this data: a gentler peak rate, and human pairs at
 # half their share, so that the synthetic speech it learned is kept. A second,
 # gentler pass draws human pairs at their full share; the mean of the two
-# passes' weights ranks clips better than either pass. The last pass weighs
-# each group's pairs by its own share of complete clips: most human turns
-# are complete, and without it the model called too few of them so.
+# passes' weights ranks clips better than either pass. The third pass, and
+# every pass after it, weighs each group's pairs by its own share of complete
+# clips: most human turns are complete, and without it the model called too
+# few of them so.
 fine_tune() {
   local init=$INIT
   if [[ "$init" == *.onnx ]]; then  # a model file: fine-tune the weights it holds
