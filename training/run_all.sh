@@ -16,8 +16,9 @@
 # the two passes' weights, trains a third pass from that mean with
 # group-prior loss weights (PRIORS_MINUTES, 50), a fourth on clips varied in
 # frequency and tempo (VARIED_MINUTES, 50), a fifth on clips varied further
-# (STRONGER_MINUTES, 50), a sixth at a lower rate (GENTLER_MINUTES, 30) and
-# ships a seventh, longer one (LONGER_MINUTES, 40).
+# (STRONGER_MINUTES, 50), a sixth at a lower rate (GENTLER_MINUTES, 30), a
+# seventh, longer one (LONGER_MINUTES, 40), an eighth on clips varied wider
+# (WIDER_MINUTES, 35) and ships a ninth at a lower rate still (SLOWER_MINUTES, 30).
 #
 # The shipped model takes two runs. Its first part, run m8, was trained on the
 # data this script made at commit e71aed6, before human prompts were labelled
@@ -26,7 +27,7 @@
 #   INIT=../veyra-e71aed6/training/runs/m8/best.pt training/run_all.sh f1
 # (see models/MODEL_CARD.md).
 # Needs: scripts/setup.sh --training, and about two and a quarter hours on 2
-# CPU cores for a run from scratch, seven for a fine-tuning run.
+# CPU cores for a run from scratch, eight for a fine-tuning run.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -112,11 +113,14 @@ fine_tune() {
   varied_pass gentler stronger "${GENTLER_MINUTES:-30}" 2e-5 0.15 23
   # Still rising: the same for longer, on other draws.
   varied_pass longer gentler "${LONGER_MINUTES:-40}" 2e-5 0.15 24
+  # Factors up to 20% away from 1, then, validation still rising, a lower rate.
+  varied_pass wider longer "${WIDER_MINUTES:-35}" 2e-5 0.2 25
+  varied_pass slower wider "${SLOWER_MINUTES:-30}" 1.5e-5 0.2 26
 }
 
 if [[ -n "${INIT:-}" ]]; then
   fine_tune
-  checkpoint=$run/longer/best.pt
+  checkpoint=$run/slower/best.pt
 else
   train_from_scratch
   checkpoint=$run/best.pt
