@@ -18,7 +18,8 @@
 # frequency and tempo (VARIED_MINUTES, 50), a fifth on clips varied further
 # (STRONGER_MINUTES, 50), a sixth at a lower rate (GENTLER_MINUTES, 30), a
 # seventh, longer one (LONGER_MINUTES, 40), an eighth on clips varied wider
-# (WIDER_MINUTES, 35) and ships a ninth at a lower rate still (SLOWER_MINUTES, 30).
+# (WIDER_MINUTES, 35), a ninth at a lower rate still (SLOWER_MINUTES, 30) and
+# ships a tenth at a lower rate again (SLOWEST_MINUTES, 30).
 #
 # The shipped model takes two runs. Its first part, run m8, was trained on the
 # data this script made at commit e71aed6, before human prompts were labelled
@@ -27,7 +28,7 @@
 #   INIT=../veyra-e71aed6/training/runs/m8/best.pt training/run_all.sh f1
 # (see models/MODEL_CARD.md).
 # Needs: scripts/setup.sh --training, and about two and a quarter hours on 2
-# CPU cores for a run from scratch, eight for a fine-tuning run.
+# CPU cores for a run from scratch, eight and a half for a fine-tuning run.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -113,14 +114,15 @@ fine_tune() {
   varied_pass gentler stronger "${GENTLER_MINUTES:-30}" 2e-5 0.15 23
   # Still rising: the same for longer, on other draws.
   varied_pass longer gentler "${LONGER_MINUTES:-40}" 2e-5 0.15 24
-  # Factors up to 20% away from 1, then, validation still rising, a lower rate.
+  # Factors up to 20% away from 1, then, validation still rising, lower rates.
   varied_pass wider longer "${WIDER_MINUTES:-35}" 2e-5 0.2 25
   varied_pass slower wider "${SLOWER_MINUTES:-30}" 1.5e-5 0.2 26
+  varied_pass slowest slower "${SLOWEST_MINUTES:-30}" 1.2e-5 0.2 27
 }
 
 if [[ -n "${INIT:-}" ]]; then
   fine_tune
-  checkpoint=$run/slower/best.pt
+  checkpoint=$run/slowest/best.pt
 else
   train_from_scratch
   checkpoint=$run/best.pt
