@@ -78,10 +78,12 @@ class VoiceSplitTest(unittest.TestCase):
             self.assertFalse(train & set(voices.voices_for(language, "test")))
             self.assertEqual(train, set(voices.voices_for(language, "val")))
 
-    def test_human_test_packs_are_not_training_packs(self):
-        train = {d for _, d, split, _ in make_dataset.HUMAN_PACKS if split == "train"}
-        test = {d for _, d, split, _ in make_dataset.HUMAN_PACKS if split == "test"}
-        self.assertFalse(train & test)
+    def test_each_human_pack_serves_one_split_and_validation_hears_a_new_voice(self):
+        packs = {split: {d for _, d, s, _ in make_dataset.HUMAN_PACKS if s == split}
+                 for split in ("train", "val", "test")}
+        self.assertFalse(packs["train"] & packs["test"])
+        self.assertFalse(packs["val"] & (packs["train"] | packs["test"]))
+        self.assertTrue(packs["val"])
         independent = {d for _, d, _, _ in make_dataset.INDEPENDENT_PACKS}
         self.assertFalse(independent & {d for _, d, _, _ in make_dataset.HUMAN_PACKS})
 
