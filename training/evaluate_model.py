@@ -39,6 +39,10 @@ def groups_of(records, labels, seconds):
             idx = [i for i, r in enumerate(records) if r["language"] == language and r["source"] == source]
             if idx:
                 groups[f"{language}/{source}"] = np.array(idx)
+    # Validation mixes the training speakers' held-out prompts with a speaker
+    # never trained on; only per voice do the two show apart.
+    for voice in sorted({r["voice"] for r in records if r["source"] == "human"}):
+        groups[f"voice={voice}"] = np.array([i for i, r in enumerate(records) if r["voice"] == voice])
     # Where length tells nothing, only what the clip sounds like can. Matched
     # within each source, so that each source's subset is length-neutral too.
     matched = []
