@@ -26,7 +26,9 @@
 # from their transcripts; the current data then fine-tuned it:
 #   git worktree add ../veyra-e71aed6 e71aed6 && ../veyra-e71aed6/training/run_all.sh m8
 #   INIT=../veyra-e71aed6/training/runs/m8/best.pt training/run_all.sh f1
-# (see models/MODEL_CARD.md).
+# (see models/MODEL_CARD.md). Its passes chose their best checkpoints on
+# validation before a human voice never trained on joined it; a run now
+# chooses on the validation set with that voice.
 # Needs: scripts/setup.sh --training, and about two and a quarter hours on 2
 # CPU cores for a run from scratch, eight and a half for a fine-tuning run.
 set -euo pipefail
