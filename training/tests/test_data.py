@@ -12,10 +12,11 @@ import numpy as np
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from veyra_train import audio, augment, texts, voices  # noqa: E402
 from veyra_train.features_ref import log_mel, mel_filterbank, right_align  # noqa: E402
-from veyra_train.lengths import length_bins, matched_subset  # noqa: E402
+from veyra_train.lengths import clip_seconds, length_bins, matched_subset  # noqa: E402
 from veyra_train.metrics import binary_metrics, roc_auc  # noqa: E402
 from veyra_train.workdir import sole_writer  # noqa: E402
 
+import evaluate_model  # noqa: E402
 import make_dataset  # noqa: E402
 
 
@@ -248,6 +249,19 @@ class MetricsTest(unittest.TestCase):
             self.assertEqual(labels[in_bin].sum() * 2, len(in_bin))
         self.assertLess(abs(roc_auc(labels[kept], seconds[kept]) - 0.5), 0.1)
         np.testing.assert_array_equal(kept, matched_subset(labels, seconds))  # seeded
+
+    def test_each_human_voice_is_reported_apart_from_the_others(self):
+        records = [{"language": "it", "source": "human", "voice": voice, "rate": 16000,
+                    "samples": 16000 * (1 + i % 3), "label": i % 2}
+                   for i, voice in enumerate(["human:seen"] * 6 + ["human:new"] * 4)]
+        records.append({"language": "it", "source": "tts", "voice": "espeak:it", "rate": 16000,
+                        "samples": 32000, "label": 1})
+        labels = np.array([r["label"] for r in records], float)
+        groups = evaluate_model.groups_of(records, labels, clip_seconds(records))
+        self.assertEqual(list(groups["voice=human:seen"]), list(range(6)))
+        self.assertEqual(list(groups["voice=human:new"]), list(range(6, 10)))
+        self.assertNotIn("voice=espeak:it", groups)
+        self.assertEqual(len(groups["it/human"]), 10)
 
 
 if __name__ == "__main__":
