@@ -18,8 +18,10 @@
 # frequency and tempo (VARIED_MINUTES, 50), a fifth on clips varied further
 # (STRONGER_MINUTES, 50), a sixth at a lower rate (GENTLER_MINUTES, 30), a
 # seventh, longer one (LONGER_MINUTES, 40), an eighth on clips varied wider
-# (WIDER_MINUTES, 35), a ninth at a lower rate still (SLOWER_MINUTES, 30) and
-# ships a tenth at a lower rate again (SLOWEST_MINUTES, 30).
+# (WIDER_MINUTES, 35), a ninth at a lower rate still (SLOWER_MINUTES, 30), a
+# tenth at a lower rate again (SLOWEST_MINUTES, 30), an eleventh with human
+# pairs at their full share (HUMAN_MINUTES, 45) and ships a twelfth at a lower
+# rate (HUMAN_SLOWER_MINUTES, 30).
 #
 # The shipped model takes two runs. Its first part, run m8, was trained on the
 # data this script made at commit e71aed6, before human prompts were labelled
@@ -30,7 +32,7 @@
 # validation before a human voice never trained on joined it; a run now
 # chooses on the validation set with that voice.
 # Needs: scripts/setup.sh --training, and about two and a quarter hours on 2
-# CPU cores for a run from scratch, eight and a half for a fine-tuning run.
+# CPU cores for a run from scratch, nine and three quarters for a fine-tuning run.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -77,12 +79,13 @@ train_from_scratch() {
   stage full "${FULL_MINUTES:-0}" 600
 }
 
-# varied_pass NAME FROM MINUTES RATE FACTOR SEED: the group-prior pass, begun
-# from pass FROM's best checkpoint, on clips warped in frequency and tempo by
-# factors up to FACTOR away from 1.
+# varied_pass NAME FROM MINUTES RATE FACTOR SEED [HUMAN_WEIGHT]: the group-prior
+# pass, begun from pass FROM's best checkpoint, on clips warped in frequency and
+# tempo by factors up to FACTOR away from 1, human pairs at HUMAN_WEIGHT (0.5)
+# of their share.
 varied_pass() {
   train "$run/$1" --init "$run/$2/best.pt" --stage last --minutes "$3" --learning-rate "$4" \
-    --human-weight 0.5 --group-priors --warp "$5" --tempo "$5" --seed "$6" --eval-seconds 300
+    --human-weight "${7:-0.5}" --group-priors --warp "$5" --tempo "$5" --seed "$6" --eval-seconds 300
 }
 
 # A trained model meets this data: a gentler peak rate, and human pairs at
@@ -120,11 +123,15 @@ fine_tune() {
   varied_pass wider longer "${WIDER_MINUTES:-35}" 2e-5 0.2 25
   varied_pass slower wider "${SLOWER_MINUTES:-30}" 1.5e-5 0.2 26
   varied_pass slowest slower "${SLOWEST_MINUTES:-30}" 1.2e-5 0.2 27
+  # Validation, now with a voice never trained on, stopped rising: human pairs
+  # at their full share, then a lower rate.
+  varied_pass human slowest "${HUMAN_MINUTES:-45}" 1.2e-5 0.2 31 1
+  varied_pass human_slower human "${HUMAN_SLOWER_MINUTES:-30}" 1e-5 0.2 32 1
 }
 
 if [[ -n "${INIT:-}" ]]; then
   fine_tune
-  checkpoint=$run/slowest/best.pt
+  checkpoint=$run/human_slower/best.pt
 else
   train_from_scratch
   checkpoint=$run/best.pt
