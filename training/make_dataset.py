@@ -32,11 +32,12 @@ SOUNDS = "/usr/share/asterisk/sounds"
 # Human prompt packs: (language, directory, split, count). A pack is wholly
 # one split's, except that validation borrows HUMAN_VAL_PROMPTS prompts of each
 # training pack: those after its first `count`; training takes all the others.
-# A validation or test pack uses its first `count` prompts. Russian has a
-# single speaker, kept for the test. The second Italian speaker is validation's
-# only voice never trained on: the borrowed prompts come from the training
-# speakers, so without it validation could not tell fitting those three voices
-# from hearing new ones. Prompts are shuffled, then filtered by their transcript.
+# A validation or test pack uses its first `count` prompts (a count above the
+# pack's size takes them all). Russian has a single speaker, kept for the test.
+# The second Italian speaker is validation's only voice never trained on: the
+# borrowed prompts come from the training speakers, so without it validation
+# could not tell fitting those three voices from hearing new ones. Prompts are
+# shuffled, then filtered by their transcript.
 HUMAN_PACKS = [
     ("es", "es_MX_f_Allison", "train", 200), ("es", "es", "test", 200),
     ("fr", "fr_CA_f_June", "train", 200), ("fr", "fr", "test", 200),

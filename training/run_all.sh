@@ -123,8 +123,8 @@ fine_tune() {
   varied_pass wider longer "${WIDER_MINUTES:-35}" 2e-5 0.2 25
   varied_pass slower wider "${SLOWER_MINUTES:-30}" 1.5e-5 0.2 26
   varied_pass slowest slower "${SLOWEST_MINUTES:-30}" 1.2e-5 0.2 27
-  # Validation, now with a voice never trained on, stopped rising: human pairs
-  # at their full share, then a lower rate.
+  # Lower rates alone stopped gaining. Judged on validation with a voice never
+  # trained on: human pairs at their full share, then a lower rate.
   varied_pass human slowest "${HUMAN_MINUTES:-45}" 1.2e-5 0.2 31 1
   varied_pass human_slower human "${HUMAN_SLOWER_MINUTES:-30}" 1e-5 0.2 32 1
 }
