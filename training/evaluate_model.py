@@ -68,6 +68,9 @@ def main():
     parser.add_argument("--evaluator", required=True)
     parser.add_argument("--out", required=True)
     args = parser.parse_args()
+    # Scoring takes minutes: refuse an unwritable report before, not after.
+    if os.path.isdir(args.out) or not os.path.isdir(os.path.dirname(os.path.abspath(args.out))):
+        parser.error(f"--out {args.out}: needs a file path in an existing folder")
 
     features = np.load(os.path.join(args.features, f"{args.split}.npy"), mmap_mode="r")
     with open(os.path.join(args.features, f"{args.split}.jsonl")) as f:

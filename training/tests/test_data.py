@@ -5,6 +5,7 @@ import os
 import sys
 import tempfile
 import unittest
+import unittest.mock
 import wave
 
 import numpy as np
@@ -262,6 +263,17 @@ class MetricsTest(unittest.TestCase):
         self.assertEqual(list(groups["voice=human:new"]), list(range(6, 10)))
         self.assertNotIn("voice=espeak:it", groups)
         self.assertEqual(len(groups["it/human"]), 10)
+
+    def test_evaluation_refuses_an_unwritable_report_before_scoring(self):
+        with tempfile.TemporaryDirectory() as folder:
+            for out in (folder, os.path.join(folder, "missing", "metrics.json")):
+                # The features do not exist: reaching them would raise, not exit.
+                argv = ["evaluate_model.py", "--features", os.path.join(folder, "none"),
+                        "--float", "f.onnx", "--int8", "q.onnx", "--evaluator", "e", "--out", out]
+                with unittest.mock.patch.object(sys, "argv", argv), \
+                        unittest.mock.patch("sys.stderr"), self.assertRaises(SystemExit) as exit_:
+                    evaluate_model.main()
+                self.assertEqual(exit_.exception.code, 2)
 
 
 if __name__ == "__main__":
