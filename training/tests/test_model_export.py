@@ -12,7 +12,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from veyra_train.export import export_float  # noqa: E402
 from veyra_train.graph_eval import run_graph  # noqa: E402
 from veyra_train.model import EndOfTurnNet  # noqa: E402
-from veyra_train.quantize import int8_per_channel, quantise, uint8_parameters  # noqa: E402
+from veyra_train.quantize import (int8_per_channel, least_error_range, quantise,  # noqa: E402
+                                  rounding_error, uint8_parameters)
 from veyra_train.recover import recover_network  # noqa: E402
 
 SHIPPED_MODEL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "models",
@@ -144,6 +145,22 @@ class QuantisationArithmeticTest(unittest.TestCase):
         self.assertAlmostEqual((0 - int(zero_point)) * float(scale), -1.5, delta=float(scale))
         scale, zero_point = uint8_parameters(0.0, 1.0)  # softmax output
         self.assertEqual(int(zero_point), 0)
+
+
+    def test_a_long_tail_does_not_set_the_step_for_every_value(self):
+        values = np.random.default_rng(2).laplace(0.0, 1.0, 200000).astype(np.float32)
+        extremes = (float(values.min()), float(values.max()))
+        low, high = least_error_range(values, *extremes)
+        self.assertLess(high - low, 0.9 * (extremes[1] - extremes[0]))
+        self.assertLess(rounding_error(values, low, high), 0.8 * rounding_error(values, *extremes))
+
+    def test_evenly_spread_values_keep_their_whole_range(self):
+        values = np.random.default_rng(3).uniform(-1.0, 2.0, 100000).astype(np.float32)
+        low, high = least_error_range(values, float(values.min()), float(values.max()))
+        self.assertGreater(high - low, 0.97 * 3.0)
+        self.assertLessEqual(low, 0.0)  # zero stays representable
+        self.assertGreaterEqual(low, float(values.min()))
+        self.assertLessEqual(high, float(values.max()))
 
 
 def _int8_weights(model):
