@@ -146,7 +146,6 @@ class QuantisationArithmeticTest(unittest.TestCase):
         scale, zero_point = uint8_parameters(0.0, 1.0)  # softmax output
         self.assertEqual(int(zero_point), 0)
 
-
     def test_a_long_tail_does_not_set_the_step_for_every_value(self):
         values = np.random.default_rng(2).laplace(0.0, 1.0, 200000).astype(np.float32)
         extremes = (float(values.min()), float(values.max()))

@@ -177,11 +177,9 @@ def least_error_range(values, low, high):
     squared error. The extremes alone would let a few outliers set the step
     for every value: attention weights, mostly near 1/400, then round to zero
     under a step sized for the rare weight near 1. Both ends first shrink
-    together, then each end moves alone; [low, high] itself is a candidate."""
-    best = (rounding_error(values, low, high), low, high)
-    for factor in np.linspace(0.02, 1.0, 50):
-        shrunk = (low * factor, high * factor)
-        best = min(best, (rounding_error(values, *shrunk), *shrunk))
+    together (factor 1 keeps [low, high] itself), then each end moves alone."""
+    best = min((rounding_error(values, low * factor, high * factor), low * factor, high * factor)
+               for factor in np.linspace(0.02, 1.0, 50))
     _, best_low, best_high = best
     for factor in np.linspace(0.5, 1.5, 41):
         for candidate in ((max(low, best_low * factor), best_high),
