@@ -16,6 +16,8 @@ Stages, each continuing from the run's last checkpoint:
           One layer without the stem's backward pass is a fraction of the
           full network's cost, and gives every position the whole clip's
           context.
+  last_stem  after last: the stem learns too, at its own rate, beside the
+          last encoder layer and the head (its output computed every step).
   last2   after last: the second-to-last encoder layer joins the last one,
           starting from identity, on the same cached stem output (about
           twice the last stage's cost per step).
@@ -53,11 +55,12 @@ from veyra_train.metrics import binary_metrics  # noqa: E402
 from veyra_train.model import NUM_LAYERS, EndOfTurnNet  # noqa: E402
 
 CHECKPOINT_SECONDS = 180
-STAGE_LEARNING_RATES = {"head": 1e-3, "stem": 3e-4, "last": 1e-4, "last2": 3e-5, "window": 1e-4,
-                        "full": 5e-5}
+STAGE_LEARNING_RATES = {"head": 1e-3, "stem": 3e-4, "last": 1e-4, "last_stem": 1e-5, "last2": 3e-5,
+                        "window": 1e-4, "full": 5e-5}
 # Encoder layers each stage leaves out of training (they must be identities).
 STAGE_SKIPPED_LAYERS = {"head": set(range(NUM_LAYERS)), "stem": set(range(NUM_LAYERS)),
-                        "last": set(range(NUM_LAYERS - 1)), "last2": set(range(NUM_LAYERS - 2)),
+                        "last": set(range(NUM_LAYERS - 1)), "last_stem": set(range(NUM_LAYERS - 1)),
+                        "last2": set(range(NUM_LAYERS - 2)),
                         "window": set(), "full": set()}
 # Stages whose stem is held still, so its output is computed once per clip.
 CACHED_STEM_STAGES = ("head", "last", "last2")
@@ -71,6 +74,11 @@ SHARED_CLIP_STAGES = ("last",)
 # the head rewrites the stem within a hundred steps and the network collapses
 # to a constant answer; the stem learns at its own, smaller rate.
 STEM_PEAK_LEARNING_RATE = 1e-5
+
+# This torch build's oneDNN convolution kernels return wrong weight gradients
+# on our training CPUs (zeros one call, infinities the next, for the same
+# input); the native kernels are exact and as fast.
+torch.backends.mkldnn.enabled = False
 
 
 def load_split(features_dir, split):
@@ -194,7 +202,7 @@ class Trainer:
         stem = [*m.conv1.parameters(), *m.conv2.parameters()]
         layers = [list(layer.parameters()) for layer in m.layers]
         return {"head": [head], "stem": [stem, head], "last": [layers[-1], head],
-                "last2": [*layers[-2:], head], "window": layers,
+                "last_stem": [stem, layers[-1], head], "last2": [*layers[-2:], head], "window": layers,
                 "full": [stem, *layers, head]}[stage]
 
     def _configure_stage(self):

@@ -189,6 +189,38 @@ class StagedTrainingTest(unittest.TestCase):
             self.assertGreater(float(last.model.layers[3].attention.out.weight.abs().sum()), 0.0)
             torch.testing.assert_close(last.model.conv2.weight, stem_before, atol=0.0, rtol=0.0)
 
+    def test_the_stem_learns_beside_the_last_layer_while_the_others_stay_identities(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            run = self._head_run(tmp, 0.02)
+            train.Trainer(self._args(tmp, run, "last", 0.02)).run()
+            after_last = torch.load(os.path.join(run, "last.pt"))["model"]
+            both = train.Trainer(self._args(tmp, run, "last_stem", 0.1))
+            self.assertEqual(both.model.skipped_layers, {0, 1, 2})
+            self.assertIsNone(both.cache)  # the stem's output changes every step
+            self.assertEqual(len(both.clip_groups), 3)  # stem, last layer, head
+            both.run()
+            trained = torch.load(os.path.join(run, "last.pt"))["model"]
+            for name in ("conv1.weight", "conv2.weight", "layers.3.attention.out.weight",
+                         "classifier.last.weight"):
+                self.assertFalse(torch.equal(trained[name], after_last[name]), name)
+            self.assertEqual(float(trained["layers.2.feed_forward_out.weight"].abs().sum()), 0.0)
+
+    def test_stem_weight_gradients_are_exact(self):
+        # Guards the convolution kernels training runs on: some return zeros
+        # or infinities for these gradients instead of failing.
+        torch.manual_seed(3)
+        net = EndOfTurnNet()
+        reference = EndOfTurnNet().double()
+        reference.load_state_dict(net.state_dict())
+        features = torch.randn(2, 80, 800)
+        upstream = torch.randn(2, 400, 384)
+        for model, x, g in ((net, features, upstream), (reference, features.double(), upstream.double())):
+            (model.stem(x) * g).sum().backward()
+        for name in ("conv1", "conv2"):
+            got = getattr(net, name).weight.grad.double()
+            want = getattr(reference, name).weight.grad
+            self.assertLess(float((got - want).norm() / want.norm()), 1e-4, name)
+
     def test_resuming_a_stage_saved_with_other_optimizer_groups_is_refused(self):
         with tempfile.TemporaryDirectory() as tmp:
             run = self._head_run(tmp, 0.02)
