@@ -21,6 +21,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from veyra_train.lengths import MAX_SECONDS, clip_seconds, matched_subset  # noqa: E402
 from veyra_train.metrics import binary_metrics  # noqa: E402
 from veyra_train.report import metrics_table  # noqa: E402
+from veyra_train.workdir import require_output_files  # noqa: E402
 
 
 def score(evaluator, model, features_f32):
@@ -68,9 +69,7 @@ def main():
     parser.add_argument("--evaluator", required=True)
     parser.add_argument("--out", required=True)
     args = parser.parse_args()
-    # Scoring takes minutes: refuse an unwritable report before, not after.
-    if os.path.isdir(args.out) or not os.path.isdir(os.path.dirname(os.path.abspath(args.out))):
-        parser.error(f"--out {args.out}: needs a file path in an existing folder")
+    require_output_files(parser, out=args.out)
 
     features = np.load(os.path.join(args.features, f"{args.split}.npy"), mmap_mode="r")
     with open(os.path.join(args.features, f"{args.split}.jsonl")) as f:

@@ -18,6 +18,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from veyra_train.export import export_float, load_checkpoint_model  # noqa: E402
 from veyra_train.model import EndOfTurnNet  # noqa: E402
 from veyra_train.quantize import quantise  # noqa: E402
+from veyra_train.workdir import require_output_files  # noqa: E402
 
 # IR version of the embedded image; ONNX Runtime 1.29 loads it. The onnx 1.12
 # checker only knows IR 8, so the model is checked before the version is raised.
@@ -44,6 +45,7 @@ def main():
     parser.add_argument("--int8-out", required=True)
     parser.add_argument("--seed", type=int, default=1234)
     args = parser.parse_args()
+    require_output_files(parser, float_out=args.float_out, int8_out=args.int8_out)
 
     torch.manual_seed(args.seed)
     model = EndOfTurnNet().eval() if args.untrained else load_checkpoint_model(args.checkpoint)

@@ -18,6 +18,7 @@ from veyra_train.metrics import binary_metrics, roc_auc  # noqa: E402
 from veyra_train.workdir import sole_writer  # noqa: E402
 
 import evaluate_model  # noqa: E402
+import export_model  # noqa: E402
 import make_dataset  # noqa: E402
 
 
@@ -264,16 +265,24 @@ class MetricsTest(unittest.TestCase):
         self.assertNotIn("voice=espeak:it", groups)
         self.assertEqual(len(groups["it/human"]), 10)
 
-    def test_evaluation_refuses_an_unwritable_report_before_scoring(self):
+    def test_scoring_and_export_refuse_an_unwritable_output_before_working(self):
         with tempfile.TemporaryDirectory() as folder:
-            for out in (folder, os.path.join(folder, "missing", "metrics.json")):
-                # The features do not exist: reaching them would raise, not exit.
-                argv = ["evaluate_model.py", "--features", os.path.join(folder, "none"),
-                        "--float", "f.onnx", "--int8", "q.onnx", "--evaluator", "e", "--out", out]
-                with unittest.mock.patch.object(sys, "argv", argv), \
-                        unittest.mock.patch("sys.stderr"), self.assertRaises(SystemExit) as exit_:
-                    evaluate_model.main()
-                self.assertEqual(exit_.exception.code, 2)
+            fine = os.path.join(folder, "fine.onnx")
+            for out in (folder, os.path.join(folder, "missing", "out")):
+                # The inputs do not exist: reaching them would raise, not exit.
+                none = os.path.join(folder, "none")
+                runs = [(evaluate_model, ["--features", none, "--float", "f.onnx", "--int8", "q.onnx",
+                                          "--evaluator", "e", "--out", out]),
+                        (export_model, ["--checkpoint", none, "--calibration", none,
+                                        "--float-out", fine, "--int8-out", out]),
+                        (export_model, ["--checkpoint", none, "--calibration", none,
+                                        "--float-out", out, "--int8-out", fine])]
+                for tool, argv in runs:
+                    with unittest.mock.patch.object(sys, "argv", [tool.__name__] + argv), \
+                            unittest.mock.patch("sys.stderr"), self.assertRaises(SystemExit) as exit_:
+                        tool.main()
+                    self.assertEqual(exit_.exception.code, 2)
+            self.assertFalse(os.path.exists(fine))
 
 
 if __name__ == "__main__":

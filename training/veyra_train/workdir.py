@@ -1,6 +1,7 @@
-"""One writer per output folder: the data steps resume by reading what a
-folder already holds, so two runs into one folder would both redo the same
-work and write it twice."""
+"""Where the training tools write. One writer per output folder: the data
+steps resume by reading what a folder already holds, so two runs into one
+folder would both redo the same work and write it twice. Output files are
+checked before the minutes of work that fill them."""
 import contextlib
 import fcntl
 import os
@@ -16,3 +17,11 @@ def sole_writer(out_dir, tool):
         except BlockingIOError:
             raise SystemExit(f"another {tool} run is writing {out_dir}") from None
         yield
+
+
+def require_output_files(parser, **paths):
+    """Exits through `parser` (status 2) unless every path names a file in an
+    existing folder; keyword names are the options that gave them."""
+    for option, path in paths.items():
+        if os.path.isdir(path) or not os.path.isdir(os.path.dirname(os.path.abspath(path))):
+            parser.error(f"--{option.replace('_', '-')} {path}: needs a file path in an existing folder")
