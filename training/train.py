@@ -69,10 +69,9 @@ WARMUP_FRACTION = 0.05
 # on its own (see Trainer._learning_parts): the shipped model's last stage was
 # trained so, and clipping apart has not been measured there.
 SHARED_CLIP_STAGES = ("last",)
-# The stem's seeded weights are small (conv2 about 0.017 standard deviation)
-# and a final LayerNorm magnifies its tiny output, so a step size that suits
-# the head rewrites the stem within a hundred steps and the network collapses
-# to a constant answer; the stem learns at its own, smaller rate.
+# The stem learns at a peak rate of its own: its seeded weights are small
+# (conv2 about 0.017 standard deviation), and the layers above it were
+# trained on what they compute.
 STEM_PEAK_LEARNING_RATE = 1e-5
 
 # This torch build's oneDNN convolution kernels return wrong weight gradients
@@ -245,7 +244,7 @@ class Trainer:
         groups = []
         for part in parts:
             is_stem = part[0] is self.model.conv1.weight  # the stem part starts with it
-            peak = min(stage_peak, self.args.stem_learning_rate) if is_stem else stage_peak
+            peak = self.args.stem_learning_rate if is_stem else stage_peak
             groups.append({"params": part, "lr": peak, "peak": peak})
         return groups
 
