@@ -27,9 +27,9 @@ Stages, each continuing from the run's last checkpoint:
           instead of 400 costs a fifth).
   full    everything learns on all 400 positions (slow), adapting the
           network to the older audio that the window stage never showed it.
---warp, --tempo and --mask-bands vary every training clip on every draw
-(another speaker's vocal tract, another speaking rate, a formant region
-hidden; veyra_train/augment.py); a stage whose
+--warp, --tempo, --mask-bands and --colour vary every training clip on every
+draw (another speaker's vocal tract, another speaking rate, a formant region
+hidden, another microphone; veyra_train/augment.py); a stage whose
 stem is held still then computes it afresh per batch instead of once.
 Validation always runs the whole network on all 400 positions, as shipped.
 The learning rate follows warmup and a cosine over the stage's time budget,
@@ -261,14 +261,15 @@ class Trainer:
         return out
 
     def varies_clips(self):
-        return bool(self.args.warp or self.args.tempo or self.args.mask_bands)
+        return bool(self.args.warp or self.args.tempo or self.args.mask_bands or self.args.colour)
 
     def _scores(self, indices, features, cache, training=False):
         if cache is not None:
             return self.model.above_stem(torch.from_numpy(cache[indices].astype(np.float32)))
         x = features[indices].astype(np.float32)
         if training and self.varies_clips():
-            x = random_variation(x, self.rng, self.args.warp, self.args.tempo, self.args.mask_bands)
+            x = random_variation(x, self.rng, self.args.warp, self.args.tempo, self.args.mask_bands,
+                                 self.args.colour)
         x = torch.from_numpy(x)
         if self.args.stage in CACHED_STEM_STAGES:  # the stem is held still
             with torch.no_grad():
@@ -372,6 +373,9 @@ def main():
                         help="largest relative tempo change of a training clip, drawn anew every step")
     parser.add_argument("--mask-bands", type=int, default=0,
                         help="widest run of mel bands hidden in a training clip, drawn anew every step")
+    parser.add_argument("--colour", type=float, default=0.0,
+                        help="largest amplitude in dB of each component of a smooth gain curve over "
+                             "the bands (another microphone and line), drawn anew every step")
     parser.add_argument("--batch-size", type=int, default=16)
     parser.add_argument("--match-lengths", action="store_true",
                         help="pair complete and incomplete clips of the same length in every batch, "

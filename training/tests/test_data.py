@@ -224,6 +224,16 @@ class FeatureVariationTest(unittest.TestCase):
         drawn = augment.random_variation(x, np.random.default_rng(1), 0, 0, widest_mask=80)
         self.assertTrue(np.all(np.isfinite(drawn)))  # widths up to all 80 bands fit
 
+    def test_colour_moves_voiced_bands_by_its_gains_and_leaves_silence_alone(self):
+        tilt_6db = [[6.0, 0.0, 0.0]]  # band 0 up by about 6 dB, band 79 down as much
+        coloured = augment.colour_channel(self.tone, tilt_6db)
+        voiced = self.tone[0] > self.tone.min()
+        np.testing.assert_array_equal(coloured[0][~voiced], self.tone[0][~voiced])
+        gain = coloured[0, 28, -50] - self.tone[0, 28, -50]
+        self.assertAlmostEqual(gain, 6.0 * np.cos(np.pi * 28.5 / 80) * 0.025, places=5)
+        self.assertGreaterEqual(coloured.min(), self.tone.min())  # never below the floor
+        np.testing.assert_array_equal(augment.colour_channel(self.tone, [[0.0, 0.0, 0.0]]), self.tone)
+
 
 class MetricsTest(unittest.TestCase):
     def test_auc_matches_pair_counting_with_ties(self):

@@ -67,6 +67,7 @@ class StagedTrainingTest(unittest.TestCase):
                                batch_size=4, eval_seconds=1e9, seed=1, positions=8,
                                match_lengths=False, dropout=0.1, init=None, learning_rate=None,
                                human_weight=1.0, group_priors=False, warp=0.0, tempo=0.0, mask_bands=0,
+                               colour=0.0,
                                stem_learning_rate=train.STEM_PEAK_LEARNING_RATE)
 
     def _head_run(self, tmp, minutes):

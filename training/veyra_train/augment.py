@@ -10,7 +10,9 @@ speaker on every draw:
   which stays where it is (the end of the turn is what the network judges).
 Both interpolate linearly between bands or frames and must keep a factor of
 1 an exact identity. A third hides a random run of bands behind the clip's
-mean level, so that no single formant region can decide a clip.
+mean level, so that no single formant region can decide a clip. A fourth
+colours the clip as another microphone and line would: a smooth gain curve
+over the bands, added to every value above the clip's floor.
 """
 import numpy as np
 
@@ -70,10 +72,31 @@ def mask_bands(features, firsts, widths):
     return np.where(hidden[:, :, None], means, features).astype(features.dtype)
 
 
-def random_variation(features, rng, warp, tempo, widest_mask=0):
+# Features are log10 band energies divided by 4: 10 dB moves a value by 0.25.
+FEATURE_UNITS_PER_DB = 0.025
+COLOUR_COMPONENTS = 3
+
+
+def colour_channel(features, amplitudes_db):
+    """features [batch, 80, frames]; amplitudes_db [batch, COLOUR_COMPONENTS]:
+    clip i gains sum_k a_ik cos(pi k (b + 0.5) / 80) dB in band b, k = 1..3
+    (a tilt, a bowl, a wave; no overall level, which the extractor's
+    peak-relative floor ignores anyway). Values at the clip's floor, which is
+    what silence gives, stay there, and nothing is lowered below it."""
+    bands = np.arange(features.shape[1])
+    k = np.arange(1, COLOUR_COMPONENTS + 1)
+    basis = np.cos(np.pi * k[:, None] * (bands[None, :] + 0.5) / features.shape[1])  # [k, bands]
+    gains = (np.asarray(amplitudes_db, np.float64) @ basis * FEATURE_UNITS_PER_DB).astype(features.dtype)
+    floor = features.reshape(len(features), -1).min(axis=1)[:, None, None]
+    coloured = np.maximum(features + gains[:, :, None], floor)
+    return np.where(features > floor, coloured, features).astype(features.dtype)
+
+
+def random_variation(features, rng, warp, tempo, widest_mask=0, colour_db=0.0):
     """Each clip warped by a factor drawn from [1 - warp, 1 + warp], its
-    tempo changed by one from [1 - tempo, 1 + tempo], and a run of 0 to
-    `widest_mask` bands hidden."""
+    tempo changed by one from [1 - tempo, 1 + tempo], a run of 0 to
+    `widest_mask` bands hidden, and coloured by components of up to
+    `colour_db` dB each."""
     count = len(features)
     if warp > 0:
         features = warp_frequency(features, rng.uniform(1 - warp, 1 + warp, count))
@@ -82,4 +105,6 @@ def random_variation(features, rng, warp, tempo, widest_mask=0):
     if widest_mask > 0:
         widths = rng.integers(0, widest_mask + 1, count)
         features = mask_bands(features, rng.integers(0, NUM_MEL_BANDS - widths + 1), widths)
+    if colour_db > 0:
+        features = colour_channel(features, rng.uniform(-colour_db, colour_db, (count, COLOUR_COMPONENTS)))
     return features
