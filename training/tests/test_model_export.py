@@ -104,8 +104,9 @@ class WindowTest(unittest.TestCase):
         with torch.no_grad():
             full = net.stem(x)
             for positions in (1, 2, 127, 399):
+                # Up to rounding: convolution kernels may sum a slice in another order.
                 torch.testing.assert_close(net.stem(x, positions), full[:, -positions:],
-                                           atol=0.0, rtol=0.0)
+                                           atol=1e-6, rtol=0.0)
 
 
 class SharedWeightsTest(unittest.TestCase):

@@ -163,7 +163,7 @@ class EndOfTurnNet(nn.Module):
     def stem(self, features, positions=NUM_POSITIONS):
         """The convolution stem's output [batch, positions, width] at the newest
         `positions` positions, computed from the frames they see only; equal
-        to the full stem's output there."""
+        to the full stem's output there, up to rounding."""
         if positions >= NUM_POSITIONS:
             return gelu(self.conv2(gelu(self.conv1(features)))).transpose(1, 2)
         frames = 2 * positions + 2
