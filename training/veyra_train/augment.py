@@ -42,6 +42,11 @@ def _sample_last_axis(features, positions):
     return gather(low) * (1 - weight) + gather(high) * weight
 
 
+def _clip_floors(features):
+    """Each clip's lowest value [batch, 1, 1]: what the extractor gives silence."""
+    return features.reshape(len(features), -1).min(axis=1)[:, None, None]
+
+
 def warp_frequency(features, factors):
     """features [batch, 80, frames]; factors [batch] (1 keeps the clip)."""
     source_hz = _BAND_CENTRES_HZ[None, :] / np.asarray(factors, np.float64)[:, None]
@@ -57,8 +62,7 @@ def change_tempo(features, factors):
     from_end = np.arange(frames - 1, -1, -1, dtype=np.float64)[None, :]
     source = frames - 1 - from_end * np.asarray(factors, np.float64)[:, None]
     out = _sample_last_axis(features, source)
-    floor = features.reshape(len(features), -1).min(axis=1)
-    return np.where((source < 0)[:, None, :], floor[:, None, None], out).astype(features.dtype)
+    return np.where((source < 0)[:, None, :], _clip_floors(features), out).astype(features.dtype)
 
 
 def mask_bands(features, firsts, widths):
@@ -87,7 +91,7 @@ def colour_channel(features, amplitudes_db):
     k = np.arange(1, COLOUR_COMPONENTS + 1)
     basis = np.cos(np.pi * k[:, None] * (bands[None, :] + 0.5) / features.shape[1])  # [k, bands]
     gains = (np.asarray(amplitudes_db, np.float64) @ basis * FEATURE_UNITS_PER_DB).astype(features.dtype)
-    floor = features.reshape(len(features), -1).min(axis=1)[:, None, None]
+    floor = _clip_floors(features)
     coloured = np.maximum(features + gains[:, :, None], floor)
     return np.where(features > floor, coloured, features).astype(features.dtype)
 
