@@ -26,10 +26,11 @@ QK_SCALE = 0.35355339
 
 
 def head_matmul(a, b):
-    """a @ b over [batch, heads, ...] tensors. Exports as one MatMul; in
+    """a @ b over [batch, heads, ...] tensors. Exports as one MatMul; in fp32
     training it runs as one 2-D product per batch item and head, because this
-    torch build's batched product is many times slower than its 2-D one."""
-    if torch.onnx.is_in_onnx_export():
+    torch build's batched fp32 product is slower than its 2-D one (bf16 has
+    the faster batched product)."""
+    if torch.onnx.is_in_onnx_export() or torch.is_autocast_cpu_enabled():
         return a @ b
     pairs = zip(a.reshape(-1, *a.shape[-2:]), b.reshape(-1, *b.shape[-2:]))
     return torch.stack([x @ y for x, y in pairs]).reshape(*a.shape[:-1], b.shape[-1])
@@ -41,6 +42,29 @@ def gelu(x):
     if torch.onnx.is_in_onnx_export():
         return x * 0.5 * (1.0 + torch.erf(x / math.sqrt(2.0)))
     return F.gelu(x)
+
+
+def in_float(x):
+    """x in float32 under bf16 autocast, where norms and softmax lose too much
+    in bf16 (and this torch's LayerNorm refuses bf16 input with float
+    weights); unchanged otherwise, so the export has no casts."""
+    return x.float() if torch.is_autocast_cpu_enabled() else x
+
+
+class LayerNorm(nn.LayerNorm):
+    def forward(self, x):
+        return super().forward(in_float(x))
+
+
+def conv_as_product(x, conv, stride, padding):
+    """A Conv1d over time-major x [batch, time, channels] as one product over
+    the unfolded windows: the same result up to rounding, with exact weight
+    gradients whatever kernels run (this torch build's oneDNN convolutions
+    return wrong ones on our training CPUs) and fast bf16 products."""
+    if padding:
+        x = F.pad(x, (0, 0, padding, padding))
+    windows = x.unfold(1, conv.kernel_size[0], stride).flatten(2)  # [batch, out time, channels * kernel]
+    return F.linear(windows, conv.weight.flatten(1), conv.bias)
 
 
 class SelfAttention(nn.Module):
@@ -67,7 +91,7 @@ class SelfAttention(nn.Module):
         q = self._heads(self.query(x) * QK_SCALE, positions).transpose(1, 2)
         k_transposed = self._heads(self.key(x) * QK_SCALE, positions).permute(0, 2, 3, 1)
         v = self._heads(self.value(x), positions).transpose(1, 2)
-        weights = torch.softmax(head_matmul(q, k_transposed), dim=-1)
+        weights = torch.softmax(in_float(head_matmul(q, k_transposed)), dim=-1)
         mixed = head_matmul(weights, v).transpose(1, 2).reshape(-1, positions, WIDTH)
         return self.out(mixed)
 
@@ -79,9 +103,9 @@ class EncoderLayer(nn.Module):
     def __init__(self):
         super().__init__()
         self.dropout = 0.0
-        self.attention_norm = nn.LayerNorm(WIDTH, eps=LAYER_NORM_EPS)
+        self.attention_norm = LayerNorm(WIDTH, eps=LAYER_NORM_EPS)
         self.attention = SelfAttention()
-        self.feed_forward_norm = nn.LayerNorm(WIDTH, eps=LAYER_NORM_EPS)
+        self.feed_forward_norm = LayerNorm(WIDTH, eps=LAYER_NORM_EPS)
         self.feed_forward_in = nn.Linear(WIDTH, FEED_FORWARD_WIDTH)
         self.feed_forward_out = nn.Linear(FEED_FORWARD_WIDTH, WIDTH)
 
@@ -120,7 +144,7 @@ class Classifier(nn.Module):
     def __init__(self):
         super().__init__()
         self.first = nn.Linear(WIDTH, 256)
-        self.norm = nn.LayerNorm(256, eps=LAYER_NORM_EPS)
+        self.norm = LayerNorm(256, eps=LAYER_NORM_EPS)
         self.second = nn.Linear(256, 64)
         self.last = nn.Linear(64, 1)
 
@@ -137,7 +161,7 @@ class EndOfTurnNet(nn.Module):
         self.conv2 = nn.Conv1d(WIDTH, WIDTH, kernel_size=3, stride=2, padding=1)
         self.positions = nn.Parameter(torch.randn(NUM_POSITIONS, WIDTH) * 0.02)
         self.layers = nn.ModuleList(EncoderLayer() for _ in range(NUM_LAYERS))
-        self.final_norm = nn.LayerNorm(WIDTH, eps=LAYER_NORM_EPS)
+        self.final_norm = LayerNorm(WIDTH, eps=LAYER_NORM_EPS)
         self.pooling = AttentionPooling()
         self.classifier = Classifier()
         # Encoder layers left out of training; they must be identities (see
@@ -163,15 +187,18 @@ class EndOfTurnNet(nn.Module):
     def stem(self, features, positions=NUM_POSITIONS):
         """The convolution stem's output [batch, positions, width] at the newest
         `positions` positions, computed from the frames they see only; equal
-        to the full stem's output there, up to rounding."""
-        if positions >= NUM_POSITIONS:
+        to the full stem's output there, up to rounding. The export has the
+        two Conv operators; everywhere else they run as products."""
+        if torch.onnx.is_in_onnx_export():
             return gelu(self.conv2(gelu(self.conv1(features)))).transpose(1, 2)
-        frames = 2 * positions + 2
-        x = gelu(self.conv1(features[:, :, -frames:]))[:, :, 1:]
+        frames = features.transpose(1, 2)
+        if positions >= NUM_POSITIONS:
+            x = gelu(conv_as_product(frames, self.conv1, stride=1, padding=1))
+            return gelu(conv_as_product(x, self.conv2, stride=2, padding=1))
+        x = gelu(conv_as_product(frames[:, -(2 * positions + 2):], self.conv1, stride=1, padding=1))[:, 1:]
         # The slice starts one frame before the first position's centre, so a
         # stride-2 convolution without padding lands on the same centres.
-        x = gelu(F.conv1d(x, self.conv2.weight, self.conv2.bias, stride=2))
-        return x.transpose(1, 2)
+        return gelu(conv_as_product(x, self.conv2, stride=2, padding=0))
 
     def above_stem(self, stem):
         """Pre-sigmoid score from the stem's output at the newest positions:
