@@ -42,6 +42,8 @@ Checkpoints (RUN/last.pt every few minutes, RUN/best.pt on best validation
 accuracy) make an interrupted stage resume where it stopped.
 """
 import argparse
+import ctypes
+import ctypes.util
 import json
 import math
 import os
@@ -346,6 +348,17 @@ class Trainer:
             self.save("best.pt")
 
 
+def keep_freed_memory():
+    """Makes glibc's malloc keep freed memory for reuse instead of handing
+    every large block back to the kernel: each step allocates activations of
+    tens of MB, and faulting their pages in afresh took half of a step's time
+    (measured: a bf16 step of the last stage 0.67 s, then 0.29 s)."""
+    libc = ctypes.CDLL(ctypes.util.find_library("c"))
+    m_trim_threshold, m_mmap_max = -1, -4
+    libc.mallopt(m_mmap_max, 0)
+    libc.mallopt(m_trim_threshold, 2**31 - 1)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--features", required=True)
@@ -387,6 +400,7 @@ def main():
     parser.add_argument("--seed", type=int, default=20)
     args = parser.parse_args()
     torch.set_num_threads(int(os.environ.get("OMP_NUM_THREADS", "2")))
+    keep_freed_memory()
     Trainer(args).run()
 
 
