@@ -35,7 +35,7 @@ Validation always runs the whole network on all 400 positions, as shipped,
 in fp32.
 --bf16 runs the training steps' products in bfloat16 (weights, norms, softmax
 and the optimiser stay fp32): on a CPU with bf16 units (AVX512_BF16 or AMX)
-a step takes a quarter of the time; on one without, it is slower than fp32.
+a step takes about a third of the fp32 time; on one without, it did not pay.
 The learning rate follows warmup and a cosine over the stage's time budget,
 so a run under varying machine load still ends its schedule on time.
 Checkpoints (RUN/last.pt every few minutes, RUN/best.pt on best validation

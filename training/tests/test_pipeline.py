@@ -210,8 +210,8 @@ class StagedTrainingTest(unittest.TestCase):
             self.assertEqual(float(trained["layers.2.feed_forward_out.weight"].abs().sum()), 0.0)
 
     def test_stem_weight_gradients_are_exact(self):
-        # Guards the convolution kernels training runs on: some return zeros
-        # or infinities for these gradients instead of failing.
+        # Guards how training computes the stem: some convolution kernels
+        # return zeros or infinities for these gradients instead of failing.
         torch.manual_seed(3)
         net = EndOfTurnNet()
         reference = EndOfTurnNet().double()
