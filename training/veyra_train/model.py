@@ -52,6 +52,8 @@ def in_float(x):
 
 
 class LayerNorm(nn.LayerNorm):
+    """nn.LayerNorm, in float32 under bf16 autocast."""
+
     def forward(self, x):
         return super().forward(in_float(x))
 
