@@ -104,7 +104,7 @@ class WindowTest(unittest.TestCase):
         with torch.no_grad():
             full = net.stem(x)
             for positions in (1, 2, 127, 399):
-                # Up to rounding: convolution kernels may sum a slice in another order.
+                # Up to rounding: a product over a shorter slice may sum in another order.
                 torch.testing.assert_close(net.stem(x, positions), full[:, -positions:],
                                            atol=1e-6, rtol=0.0)
 
