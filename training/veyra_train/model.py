@@ -138,7 +138,7 @@ class AttentionPooling(nn.Module):
         self.score = nn.Linear(256, 1)
 
     def forward(self, x):
-        weights = torch.softmax(self.score(torch.tanh(self.hidden(x))), dim=1)
+        weights = torch.softmax(in_float(self.score(torch.tanh(self.hidden(x)))), dim=1)
         return (x * weights).sum(dim=1)
 
 
