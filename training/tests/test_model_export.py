@@ -12,8 +12,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from veyra_train.export import export_float  # noqa: E402
 from veyra_train.graph_eval import run_graph  # noqa: E402
 from veyra_train.model import EndOfTurnNet  # noqa: E402
-from veyra_train.quantize import (int8_per_channel, least_error_range, quantise,  # noqa: E402
-                                  rounding_error, uint8_parameters)
+from veyra_train.quantize import (compensated_levels, int8_per_channel,  # noqa: E402
+                                  least_error_range, quantise, rounding_error, uint8_parameters)
 from veyra_train.recover import recover_network  # noqa: E402
 
 SHIPPED_MODEL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "models",
@@ -161,6 +161,37 @@ class QuantisationArithmeticTest(unittest.TestCase):
         self.assertLessEqual(low, 0.0)  # zero stays representable
         self.assertGreaterEqual(low, float(values.min()))
         self.assertLessEqual(high, float(values.max()))
+
+
+class CompensatedRoundingTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        rng = np.random.default_rng(4)
+        # Inputs that vary together, as neighbouring bands and channels do.
+        cls.inputs = rng.normal(size=(4000, 6)) @ rng.normal(size=(6, 48)) \
+            + 0.1 * rng.normal(size=(4000, 48))
+        cls.moment = cls.inputs.T @ cls.inputs / len(cls.inputs)
+        cls.weight = rng.normal(size=(24, 48)).astype(np.float32)
+        cls.nearest, cls.scale = int8_per_channel(cls.weight, 0)
+
+    def output_error(self, levels):
+        restored = levels.astype(np.float64) * self.scale[:, None]
+        return float(np.mean((self.inputs @ (restored - self.weight).T) ** 2))
+
+    def test_outputs_stay_closer_to_float_than_with_nearest_rounding(self):
+        levels = compensated_levels(self.weight, self.moment, self.scale)
+        self.assertLess(self.output_error(levels), 0.5 * self.output_error(self.nearest))
+
+    def test_levels_keep_the_peak_and_its_scale(self):
+        levels = compensated_levels(self.weight, self.moment, self.scale).astype(np.int32)
+        np.testing.assert_array_equal(np.abs(levels).max(axis=1), 63)
+        peaks = np.abs(self.weight).argmax(axis=1)
+        rows = np.arange(len(levels))
+        np.testing.assert_array_equal(levels[rows, peaks], 63 * np.sign(self.weight[rows, peaks]))
+
+    def test_weights_on_the_grid_keep_their_levels(self):
+        on_grid = (self.nearest.astype(np.float32) * self.scale[:, None]).astype(np.float32)
+        np.testing.assert_array_equal(compensated_levels(on_grid, self.moment, self.scale), self.nearest)
 
 
 def _int8_weights(model):

@@ -7,7 +7,9 @@ Layout of the result:
   to the range that rounds the observed values with the least squared error;
 - every weight of those operators is stored signed 8-bit, symmetric, with one
   scale per output channel, and dequantised with an axis; its values stay
-  within +-63 (see WEIGHT_PEAK);
+  within +-63 (see WEIGHT_PEAK). They are rounded so that their products with
+  the calibration inputs, not the weights one by one, stay closest to float
+  (see compensated_levels);
 - Conv and Gemm biases are stored signed 32-bit with scale input_scale *
   weight_scale per channel, so a runtime can fold them into integer kernels.
 Everything else (position table, layer norms, MatMul biases) stays float.
@@ -145,18 +147,64 @@ class ActivationSampler:
         return np.concatenate(self.samples[name])
 
 
+def _weight_rows(node, tensor):
+    """What a weighted operator's matrix [out, in] multiplies, one row per
+    output position: a convolution's input unfolded into its kernel windows,
+    ordered (input channel, tap) like the flattened weight."""
+    if node.op_type != "Conv":
+        return tensor.reshape(-1, tensor.shape[-1])
+    attributes = {a.name: helper.get_attribute_value(a) for a in node.attribute}
+    (kernel,), (stride,) = attributes["kernel_shape"], attributes.get("strides", [1])
+    begin, end = attributes.get("pads", [0, 0])
+    windows = torch.nn.functional.pad(tensor, (begin, end)).unfold(2, kernel, stride)
+    batch, channels, positions, _ = windows.shape
+    return windows.permute(0, 2, 1, 3).reshape(batch * positions, channels * kernel)
+
+
+class InputMoments:
+    """The second moment E[x x^T] of what each weight matrix multiplies, over
+    the calibration batches: how strongly its inputs vary and vary together."""
+
+    def __init__(self, model: onnx.ModelProto):
+        constant_names = {init.name for init in model.graph.initializer}
+        self.readers = defaultdict(list)  # activation -> weighted nodes reading it
+        for node in model.graph.node:
+            if node.op_type in COMPUTE_OPS and node.input[1] in constant_names:
+                self.readers[node.input[0]].append(node)
+        self.sums = {}
+        self.counts = defaultdict(int)
+
+    def __call__(self, name, tensor):
+        for node in self.readers.get(name, ()):
+            rows = _weight_rows(node, tensor.float())
+            weight = node.input[1]
+            self.sums[weight] = self.sums.get(weight, 0.0) + (rows.T @ rows).double()
+            self.counts[weight] += rows.shape[0]
+
+    def of(self, weight_name):
+        return (self.sums[weight_name] / self.counts[weight_name]).numpy()
+
+
 def calibrate(model: onnx.ModelProto, batches):
     """The range [low, high] (always including 0) of every activation to
-    quantise: the one that rounds its observed values with the least error."""
+    quantise, the one that rounds its observed values with the least error;
+    and the InputMoments of every weight matrix."""
     names = activation_tensors(model)
     sampler = ActivationSampler(names)
+    moments = InputMoments(model)
+
+    def observe(name, tensor):
+        sampler(name, tensor)
+        moments(name, tensor)
+
     constants = initializer_tensors(model.graph)
     input_name = model.graph.input[0].name
     for batch in batches:
-        sampler(input_name, batch)
-        run_graph(model, batch, sampler, constants)
-    return {name: least_error_range(sampler.values(name), sampler.low[name], sampler.high[name])
-            for name in names}
+        observe(input_name, batch)
+        run_graph(model, batch, observe, constants)
+    ranges = {name: least_error_range(sampler.values(name), sampler.low[name], sampler.high[name])
+              for name in names}
+    return ranges, moments
 
 
 def uint8_parameters(low, high):
@@ -200,6 +248,52 @@ def int8_per_channel(weight: np.ndarray, axis: int):
     return quantised, scale
 
 
+# Added to the input second moment's diagonal, as a share of its mean, so that
+# inputs that never varied in calibration leave it invertible.
+MOMENT_DAMPING = 0.01
+
+
+def compensated_levels(matrix: np.ndarray, moment: np.ndarray, scale: np.ndarray) -> np.ndarray:
+    """Integer levels for `matrix` [out, in] at one `scale` per row, such that
+    x @ levels.T * scale stays close to x @ matrix.T for inputs x of second
+    moment `moment` [in, in]. Columns are rounded in order; each column's
+    rounding error is carried onto the columns not yet rounded, in proportion
+    to how their inputs go together (optimal brain quantisation, as in GPTQ by
+    Frantar et al., 2022). Nearest rounding treats every weight alone; with
+    only +-63 levels its errors add up along the correlated inputs of a layer.
+    Each row's largest weight keeps level +-WEIGHT_PEAK, so that the scale stays
+    max |w| / WEIGHT_PEAK and dequantised weights quantise to the same levels."""
+    weights = matrix.astype(np.float64)
+    scale = scale.astype(np.float64)
+    moment = moment + MOMENT_DAMPING * np.mean(np.diag(moment)) * np.eye(len(moment))
+    # Upper Cholesky factor of the inverse: row i holds how the error of
+    # column i spreads over the columns after it.
+    spread = np.linalg.cholesky(np.linalg.inv(moment)).T
+    peak_column = np.abs(weights).argmax(axis=1)
+    peak_level = np.sign(weights[np.arange(len(weights)), peak_column]) * WEIGHT_PEAK
+    levels = np.empty_like(weights)
+    # Hot loop, one column at a time; must keep the column order and carry
+    # each error only onto later columns.
+    for column in range(weights.shape[1]):
+        level = np.clip(np.round(weights[:, column] / scale), -WEIGHT_PEAK, WEIGHT_PEAK)
+        at_peak = peak_column == column
+        level[at_peak] = peak_level[at_peak]
+        levels[:, column] = level
+        error = (weights[:, column] - level * scale) / spread[column, column]
+        weights[:, column + 1:] -= np.outer(error, spread[column, column + 1:])
+    return levels.astype(np.int8)
+
+
+def weight_matrix(node, weight: np.ndarray):
+    """The weight as [out, in] in the order of _weight_rows, and the inverse."""
+    axis = weight_axis(node, weight)
+    if node.op_type == "Conv":
+        return weight.reshape(weight.shape[0], -1), lambda m: m.reshape(weight.shape)
+    if axis == 0:
+        return weight, lambda m: m
+    return weight.T, lambda m: m.T
+
+
 def weight_axis(node, weight: np.ndarray) -> int:
     if node.op_type == "MatMul":
         return weight.ndim - 1              # [in, out]
@@ -210,9 +304,10 @@ def weight_axis(node, weight: np.ndarray) -> int:
 
 
 class _QdqBuilder:
-    def __init__(self, model, ranges):
+    def __init__(self, model, ranges, moments):
         self.model = model
         self.ranges = ranges
+        self.moments = moments
         self.initializers = {init.name: init for init in model.graph.initializer}
         self.new_nodes_before = defaultdict(list)  # node index -> nodes to insert before
         self.new_initializers = []
@@ -243,7 +338,9 @@ class _QdqBuilder:
     def quantise_weight(self, node, name, position):
         weight = numpy_helper.to_array(self.initializers[name])
         axis = weight_axis(node, weight)
-        quantised, scale = int8_per_channel(weight, axis)
+        _, scale = int8_per_channel(weight, axis)
+        matrix, restore = weight_matrix(node, weight)
+        quantised = restore(compensated_levels(matrix, self.moments.of(name), scale))
         return self.add_per_channel_dequantize(name, quantised, scale, axis, position), scale
 
     def quantise_bias(self, name, input_scale, weight_scale, position):
@@ -311,8 +408,8 @@ def quantise(float_model: onnx.ModelProto, calibration_batches) -> onnx.ModelPro
     model.CopyFrom(float_model)
     simplify(model)
     unshare_parameters(model)
-    ranges = calibrate(model, calibration_batches)
-    _QdqBuilder(model, ranges).rewrite()
+    ranges, moments = calibrate(model, calibration_batches)
+    _QdqBuilder(model, ranges, moments).rewrite()
     set_metadata(model)
     return model
 
