@@ -236,16 +236,20 @@ def least_error_range(values, low, high):
     return best[1], best[2]
 
 
-def int8_per_channel(weight: np.ndarray, axis: int):
-    """Symmetric per-output-channel int8: scale = max |w| / WEIGHT_PEAK."""
-    reduce_axes = tuple(i for i in range(weight.ndim) if i != axis)
-    peak = np.abs(weight).max(axis=reduce_axes)
+def int8_per_channel(weight: np.ndarray, axis: int, moment: np.ndarray = None):
+    """Symmetric per-output-channel int8: scale = max |w| / WEIGHT_PEAK. Each
+    weight is rounded to its nearest level, or, given the second moment of the
+    inputs the weight multiplies (ordered as _weight_rows orders them), by
+    compensated_levels."""
+    channels_first = np.moveaxis(weight, axis, 0)
+    matrix = channels_first.reshape(len(channels_first), -1)
+    peak = np.abs(matrix).max(axis=1)
     scale = (np.maximum(peak, 1e-12) / WEIGHT_PEAK).astype(np.float32)
-    shape = [1] * weight.ndim
-    shape[axis] = -1
-    quantised = np.clip(np.round(weight / scale.reshape(shape)), -WEIGHT_PEAK, WEIGHT_PEAK)
-    quantised = quantised.astype(np.int8)
-    return quantised, scale
+    if moment is None:
+        levels = np.clip(np.round(matrix / scale[:, None]), -WEIGHT_PEAK, WEIGHT_PEAK).astype(np.int8)
+    else:
+        levels = compensated_levels(matrix, moment, scale)
+    return np.ascontiguousarray(np.moveaxis(levels.reshape(channels_first.shape), 0, axis)), scale
 
 
 # Added to the input second moment's diagonal, as a share of its mean, so that
@@ -282,16 +286,6 @@ def compensated_levels(matrix: np.ndarray, moment: np.ndarray, scale: np.ndarray
         error = (weights[:, column] - level * scale) / spread[column, column]
         weights[:, column + 1:] -= np.outer(error, spread[column, column + 1:])
     return levels.astype(np.int8)
-
-
-def weight_matrix(node, weight: np.ndarray):
-    """The weight as [out, in] in the order of _weight_rows, and the inverse."""
-    axis = weight_axis(node, weight)
-    if node.op_type == "Conv":
-        return weight.reshape(weight.shape[0], -1), lambda m: m.reshape(weight.shape)
-    if axis == 0:
-        return weight, lambda m: m
-    return weight.T, lambda m: m.T
 
 
 def weight_axis(node, weight: np.ndarray) -> int:
@@ -338,9 +332,7 @@ class _QdqBuilder:
     def quantise_weight(self, node, name, position):
         weight = numpy_helper.to_array(self.initializers[name])
         axis = weight_axis(node, weight)
-        _, scale = int8_per_channel(weight, axis)
-        matrix, restore = weight_matrix(node, weight)
-        quantised = restore(compensated_levels(matrix, self.moments.of(name), scale))
+        quantised, scale = int8_per_channel(weight, axis, self.moments.of(name))
         return self.add_per_channel_dequantize(name, quantised, scale, axis, position), scale
 
     def quantise_bias(self, name, input_scale, weight_scale, position):
