@@ -11,9 +11,12 @@ from onnx import TensorProto, numpy_helper
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from veyra_train.export import export_float  # noqa: E402
 from veyra_train.graph_eval import run_graph  # noqa: E402
+from veyra_train.int8_simulation import Int8Simulation, simulating  # noqa: E402
 from veyra_train.model import EndOfTurnNet  # noqa: E402
-from veyra_train.quantize import (compensated_levels, int8_per_channel,  # noqa: E402
-                                  least_error_range, quantise, rounding_error, uint8_parameters)
+from veyra_train.quantize import (ActivationSampler, _QdqBuilder, activation_tensors,  # noqa: E402
+                                  calibrate, compensated_levels, int8_per_channel,
+                                  least_error_range, quantise, rounding_error, simplify,
+                                  uint8_parameters, unshare_parameters)
 from veyra_train.recover import recover_network  # noqa: E402
 
 SHIPPED_MODEL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "models",
@@ -81,6 +84,106 @@ class ExportTest(unittest.TestCase):
         with torch.no_grad():
             expected = self.net(x)
         self.assertLess(float((run_graph(self.int8_model, x) - expected).abs().max()), 0.05)
+
+
+class _NearestRounding:
+    """Input moments that ask for plain nearest rounding of every weight."""
+
+    def of(self, weight_name):
+        return None
+
+
+class Int8SimulationTest(unittest.TestCase):
+    """Training that simulates the int8 file must round where the file does."""
+
+    @classmethod
+    def setUpClass(cls):
+        torch.manual_seed(5)
+        cls.net = EndOfTurnNet().eval()
+        # As trained: with four random layers, the one-step differences that
+        # float rounding order starts at the stem compound into noise.
+        cls.net.skip_layers(range(3))
+        calibration = [_features(4, 11), _features(4, 12)]
+        graph = export_float(cls.net)
+        simplify(graph)
+        unshare_parameters(graph)
+        cls.graph_extremes = cls._graph_extremes(graph, calibration)
+        cls.graph_ranges, _ = calibrate(graph, calibration)
+        _QdqBuilder(graph, cls.graph_ranges, _NearestRounding()).rewrite()
+        cls.int8_graph = graph
+        cls.simulation = Int8Simulation(cls.net)
+        cls.simulation.calibrate(cls.net, calibration)
+
+    @staticmethod
+    def _graph_extremes(graph, batches):
+        """(lowest, highest) of every activation the quantiser rounds."""
+        sampler = ActivationSampler(activation_tensors(graph))
+        for batch in batches:
+            sampler(graph.graph.input[0].name, batch)
+            run_graph(graph, batch, sampler)
+        return {name: (sampler.low[name], sampler.high[name]) for name in sampler.watched}
+
+    def _graph_tensor(self, place):
+        """The graph activation that a simulated place rounds, known by its
+        extremes in calibration and, where layers at identity pass the same
+        values on, by its layer."""
+        def same(a, b):
+            return all(abs(x - y) <= 1e-4 * max(1.0, abs(x)) for x, y in zip(a, b))
+
+        extremes = self.simulation.extremes[place]
+        matches = [name for name, e in self.graph_extremes.items() if same(extremes, e)]
+        layer = "/" + ".".join(place.split(".")[:2]) + "/"
+        return next((name for name in matches if layer in name), matches[0] if matches else None)
+
+    def test_the_simulation_rounds_the_tensors_the_quantiser_rounds(self):
+        matched = {place: self._graph_tensor(place) for place in self.simulation.extremes}
+        self.assertNotIn(None, matched.values())
+        # Left over: the skipped layers, and the copy the graph reshapes
+        # between the attention's two products.
+        left = {name for name in set(self.graph_extremes) - set(matched.values())
+                if not any(f"/layers.{i}/" in name for i in self.net.skipped_layers)}
+        self.assertEqual(len(left), 1, left)
+        self.assertIn(left.pop().rsplit("/", 1)[1], {"Reshape_3_output_0", "MatMul_1_output_0"})
+
+    def test_with_the_quantiser_s_ranges_the_stem_rounds_to_the_graph_s_levels(self):
+        # Deeper in, values a hair from a rounding boundary (summation order)
+        # land one step apart and the differences compound.
+        rounded = {}
+
+        class Recording(Int8Simulation):
+            def activation(self, x, module, role):
+                result = super().activation(x, module, role)
+                rounded[f"{self.names[module]}.{role}"] = result
+                return result
+
+        simulation = Recording(self.net)
+        simulation.parameters = {place: uint8_parameters(*self.graph_ranges[self._graph_tensor(place)])
+                                 for place in self.simulation.extremes}
+        x = _features(2, 13)
+        with torch.no_grad(), simulating(simulation):
+            self.net(x)
+        graph = {}
+        run_graph(self.int8_graph, x, lambda name, value: graph.__setitem__(name, value))
+        for place, most_apart in (("conv1.in", 0.0), ("conv1.out", 0.01), ("conv2.in", 0.01),
+                                  ("conv2.out", 0.03)):
+            step = simulation.parameters[place][0]
+            in_graph = graph[self._graph_tensor(place) + "_dequantized"]
+            levels_apart = (rounded[place].transpose(1, 2) - in_graph).abs() / step  # time-major
+            self.assertLess(float(levels_apart.max()), 2.01, place)  # a flip, then through GELU
+            self.assertLessEqual(float((levels_apart > 0.5).float().mean()), most_apart, place)
+
+    def test_gradients_pass_through_the_rounding(self):
+        with simulating(self.simulation):  # calibration clips: most values lie within the ranges
+            self.net(_features(4, 11)).sum().backward()
+        for linear in (self.net.layers[3].attention.query, self.net.classifier.last):
+            self.assertGreater(float(linear.weight.grad.abs().sum()), 0.0)
+        self.net.zero_grad()
+
+    def test_export_is_unchanged_after_simulating(self):
+        x = _features(1, 15)
+        with torch.no_grad():
+            expected = self.net(x)
+        torch.testing.assert_close(run_graph(export_float(self.net), x), expected, atol=1e-5, rtol=1e-4)
 
 
 class SkippedLayersTest(unittest.TestCase):

@@ -4,12 +4,16 @@ The layer order, widths and constants are fixed by the module's model
 contract; the exported graph is what the node embeds, so every operation here
 is written the way it should appear in ONNX (exact-erf GELU, scaled query and
 key, Linear on 3-D tensors as MatMul + Add, on 2-D tensors as Gemm).
+Products go through int8_simulation's helpers, which compute them plainly
+unless a training run simulates the int8 file's rounding.
 """
 import math
 
 import torch
 import torch.nn.functional as F
 from torch import nn
+
+from .int8_simulation import conv_weight, linear, matmul, rounded
 
 NUM_MEL_BANDS = 80
 NUM_FRAMES = 800
@@ -63,10 +67,11 @@ def conv_as_product(x, conv, stride, padding):
     the unfolded windows: the same result up to rounding, with exact weight
     gradients whatever kernels run (this torch build's oneDNN convolutions
     return wrong ones on our training CPUs) and fast bf16 products."""
+    x = rounded(x, conv, "in")  # before the padding: zeros round to zero
     if padding:
         x = F.pad(x, (0, 0, padding, padding))
     windows = x.unfold(1, conv.kernel_size[0], stride).flatten(2)  # [batch, out time, channels * kernel]
-    return F.linear(windows, conv.weight.flatten(1), conv.bias)
+    return rounded(F.linear(windows, conv_weight(conv).flatten(1), conv.bias), conv, "out")
 
 
 class SelfAttention(nn.Module):
@@ -90,12 +95,13 @@ class SelfAttention(nn.Module):
 
     def forward(self, x):
         positions = self._positions(x)
-        q = self._heads(self.query(x) * QK_SCALE, positions).transpose(1, 2)
-        k_transposed = self._heads(self.key(x) * QK_SCALE, positions).permute(0, 2, 3, 1)
-        v = self._heads(self.value(x), positions).transpose(1, 2)
-        weights = torch.softmax(in_float(head_matmul(q, k_transposed)), dim=-1)
-        mixed = head_matmul(weights, v).transpose(1, 2).reshape(-1, positions, WIDTH)
-        return self.out(mixed)
+        q = self._heads(linear(self.query, x) * QK_SCALE, positions).transpose(1, 2)
+        k_transposed = self._heads(linear(self.key, x) * QK_SCALE, positions).permute(0, 2, 3, 1)
+        v = self._heads(linear(self.value, x), positions).transpose(1, 2)
+        scores = matmul(q, k_transposed, self, "scores", head_matmul)
+        weights = torch.softmax(in_float(scores), dim=-1)
+        mixed = matmul(weights, v, self, "mix", head_matmul)
+        return linear(self.out, mixed.transpose(1, 2).reshape(-1, positions, WIDTH))
 
 
 class EncoderLayer(nn.Module):
@@ -125,8 +131,8 @@ class EncoderLayer(nn.Module):
 
     def forward(self, x):
         x = x + F.dropout(self.attention(self.attention_norm(x)), self.dropout, self.training)
-        hidden = gelu(self.feed_forward_in(self.feed_forward_norm(x)))
-        return x + F.dropout(self.feed_forward_out(hidden), self.dropout, self.training)
+        hidden = gelu(linear(self.feed_forward_in, self.feed_forward_norm(x)))
+        return x + F.dropout(linear(self.feed_forward_out, hidden), self.dropout, self.training)
 
 
 class AttentionPooling(nn.Module):
@@ -138,7 +144,7 @@ class AttentionPooling(nn.Module):
         self.score = nn.Linear(256, 1)
 
     def forward(self, x):
-        weights = torch.softmax(in_float(self.score(torch.tanh(self.hidden(x)))), dim=1)
+        weights = torch.softmax(in_float(linear(self.score, torch.tanh(linear(self.hidden, x)))), dim=1)
         return (x * weights).sum(dim=1)
 
 
@@ -151,9 +157,9 @@ class Classifier(nn.Module):
         self.last = nn.Linear(64, 1)
 
     def forward(self, pooled):
-        x = gelu(self.norm(self.first(pooled)))
-        x = gelu(self.second(x))
-        return self.last(x)
+        x = gelu(self.norm(linear(self.first, pooled)))
+        x = gelu(linear(self.second, x))
+        return linear(self.last, x)
 
 
 class EndOfTurnNet(nn.Module):

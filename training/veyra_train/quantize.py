@@ -124,18 +124,19 @@ def activation_tensors(model: onnx.ModelProto):
 
 
 class ActivationSampler:
-    """Exact extremes of each watched tensor over all batches, and a uniform
-    random sample of its values (a bounded one, whatever the batch count)."""
+    """Exact extremes of each watched tensor (every one it is shown, where
+    `names` is None) over all batches, and a uniform random sample of its
+    values (a bounded one, whatever the batch count)."""
 
-    def __init__(self, names, seed=0):
-        self.watched = set(names)
+    def __init__(self, names=None, seed=0):
+        self.watched = None if names is None else set(names)
         self.low = defaultdict(lambda: 0.0)
         self.high = defaultdict(lambda: 0.0)
         self.samples = defaultdict(list)
         self.rng = np.random.default_rng(seed)
 
     def __call__(self, name, tensor):
-        if name not in self.watched:
+        if self.watched is not None and name not in self.watched:
             return
         self.low[name] = min(self.low[name], float(tensor.min()))
         self.high[name] = max(self.high[name], float(tensor.max()))
