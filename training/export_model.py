@@ -15,7 +15,8 @@ import onnx
 import torch
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from veyra_train.export import export_float, load_checkpoint_model  # noqa: E402
+from veyra_train.export import (CALIBRATION_SEED, calibration_batches, export_float,  # noqa: E402
+                                load_checkpoint_model)
 from veyra_train.model import EndOfTurnNet  # noqa: E402
 from veyra_train.quantize import quantise  # noqa: E402
 from veyra_train.workdir import require_output_files  # noqa: E402
@@ -23,15 +24,6 @@ from veyra_train.workdir import require_output_files  # noqa: E402
 # IR version of the embedded image; ONNX Runtime 1.29 loads it. The onnx 1.12
 # checker only knows IR 8, so the model is checked before the version is raised.
 EMBEDDED_IR_VERSION = 10
-
-
-def calibration_batches(path, count, batch_size, seed):
-    features = np.load(path, mmap_mode="r")
-    rng = np.random.default_rng(seed)
-    chosen = np.sort(rng.choice(len(features), size=min(count, len(features)), replace=False))
-    for start in range(0, len(chosen), batch_size):
-        rows = chosen[start:start + batch_size]
-        yield torch.from_numpy(np.asarray(features[rows], dtype=np.float32))
 
 
 def main():
@@ -43,7 +35,7 @@ def main():
     parser.add_argument("--calibration-items", type=int, default=128)
     parser.add_argument("--float-out", required=True)
     parser.add_argument("--int8-out", required=True)
-    parser.add_argument("--seed", type=int, default=1234)
+    parser.add_argument("--seed", type=int, default=CALIBRATION_SEED)
     args = parser.parse_args()
     require_output_files(parser, float_out=args.float_out, int8_out=args.int8_out)
 
@@ -53,7 +45,8 @@ def main():
     onnx.checker.check_model(float_model)
     onnx.save(float_model, args.float_out)
 
-    batches = calibration_batches(args.calibration, args.calibration_items, 16, args.seed)
+    features = np.load(args.calibration, mmap_mode="r")
+    batches = calibration_batches(features, args.calibration_items, args.seed)
     int8_model = quantise(float_model, batches)
     onnx.checker.check_model(int8_model)
     int8_model.ir_version = EMBEDDED_IR_VERSION

@@ -33,6 +33,8 @@ hidden, another microphone; veyra_train/augment.py); a stage whose
 stem is held still then computes it afresh per batch instead of once.
 Validation always runs the whole network on all 400 positions, as shipped,
 in fp32.
+--simulate-int8 rounds training and validation as the int8 file does, so the
+network learns to live with that rounding and best.pt is the best int8 step.
 --bf16 runs the training steps' products in bfloat16 (weights, norms, softmax
 and the optimiser stay fp32): on a CPU with bf16 units (AVX512_BF16 or AMX)
 a step takes about a third of the fp32 time; on one without, it did not pay.
@@ -42,6 +44,7 @@ Checkpoints (RUN/last.pt every few minutes, RUN/best.pt on best validation
 accuracy) make an interrupted stage resume where it stopped.
 """
 import argparse
+import contextlib
 import ctypes
 import ctypes.util
 import json
@@ -56,6 +59,8 @@ import torch.nn.functional as F
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from veyra_train.augment import random_variation  # noqa: E402
+from veyra_train.export import calibration_batches  # noqa: E402
+from veyra_train.int8_simulation import Int8Simulation, simulating  # noqa: E402
 from veyra_train.lengths import clip_seconds, paired_members  # noqa: E402
 from veyra_train.metrics import binary_metrics  # noqa: E402
 from veyra_train.model import NUM_LAYERS, EndOfTurnNet  # noqa: E402
@@ -188,6 +193,20 @@ class Trainer:
                     "state": self.state}, self._path(name) + ".tmp")
         os.replace(self._path(name) + ".tmp", self._path(name))
 
+    # --- int8 simulation ---------------------------------------------------
+    def _calibrated_simulation(self):
+        """The int8 file's rounding, with ranges calibrated once on the clips
+        the export calibrates on; the stem is held still and the layers above
+        it move little at fine-tuning rates."""
+        simulation = Int8Simulation(self.model)
+        simulation.calibrate(self.model, calibration_batches(self.train_x, self.args.calibration_items))
+        print(f"simulating int8 at {len(simulation.parameters)} places", flush=True)
+        return simulation
+
+    def _rounding(self):
+        """Forward passes inside run as the int8 file computes, under --simulate-int8."""
+        return simulating(self.simulation) if self.simulation else contextlib.nullcontext()
+
     # --- stages ----------------------------------------------------------
     def _learning_parts(self, stage):
         """The parts a stage trains, as parameter lists; every other parameter
@@ -231,6 +250,8 @@ class Trainer:
             self.optimizer.load_state_dict(self.saved_optimizer)
             for group, peak in zip(self.optimizer.param_groups, peaks):
                 group["peak"] = peak  # this invocation's rates, not the saved ones
+        # After the skipped layers are known, so that only computed places calibrate.
+        self.simulation = self._calibrated_simulation() if self.args.simulate_int8 else None
         self.cache = self.val_cache = None
         if stage in CACHED_STEM_STAGES:
             # Varied training clips need their stem output afresh every step.
@@ -254,7 +275,7 @@ class Trainer:
 
     def _stem_cache(self, features):
         out = np.zeros((len(features), 400, 384), np.float16)
-        with torch.no_grad():
+        with torch.no_grad(), self._rounding():
             for start in range(0, len(features), 32):
                 x = torch.from_numpy(features[start:start + 32].astype(np.float32))
                 out[start:start + 32] = self.model.stem(x).numpy().astype(np.float16)
@@ -291,7 +312,7 @@ class Trainer:
     def evaluate(self):
         self.model.eval()
         probabilities = []
-        with torch.no_grad():
+        with torch.no_grad(), self._rounding():
             for start in range(0, len(self.val_y), 32):
                 idx = np.arange(start, min(start + 32, len(self.val_y)))
                 probabilities.append(torch.sigmoid(self._scores(idx, self.val_x, self.val_cache)).numpy().ravel())
@@ -314,7 +335,7 @@ class Trainer:
             indices = next(batches)
             for group in self.optimizer.param_groups:
                 group["lr"] = self.learning_rate(group["peak"])
-            with torch.autocast("cpu", dtype=torch.bfloat16, enabled=self.args.bf16):
+            with torch.autocast("cpu", dtype=torch.bfloat16, enabled=self.args.bf16), self._rounding():
                 scores = self._scores(indices, self.train_x, self.cache, training=True).float()
             target = torch.from_numpy(self.train_y[indices]).unsqueeze(1)
             weight = torch.from_numpy(self.loss_weights[indices]).unsqueeze(1)
@@ -396,6 +417,11 @@ def main():
                              "so that length alone cannot tell them apart")
     parser.add_argument("--dropout", type=float, default=0.1,
                         help="dropout on the encoder branches and the pooled vector, in training")
+    parser.add_argument("--simulate-int8", action="store_true",
+                        help="train and validate through the int8 file's rounding (see "
+                             "veyra_train/int8_simulation.py); best.pt is then the best int8 step")
+    parser.add_argument("--calibration-items", type=int, default=256,
+                        help="training clips that calibrate --simulate-int8, as the export's")
     parser.add_argument("--eval-seconds", type=float, default=240)
     parser.add_argument("--seed", type=int, default=20)
     args = parser.parse_args()

@@ -68,7 +68,7 @@ class StagedTrainingTest(unittest.TestCase):
                                batch_size=4, eval_seconds=1e9, seed=1, positions=8,
                                match_lengths=False, dropout=0.1, init=None, learning_rate=None,
                                human_weight=1.0, group_priors=False, warp=0.0, tempo=0.0, mask_bands=0,
-                               colour=0.0, bf16=False,
+                               colour=0.0, bf16=False, simulate_int8=False, calibration_items=8,
                                stem_learning_rate=train.STEM_PEAK_LEARNING_RATE)
 
     def _head_run(self, tmp, minutes):
@@ -190,6 +190,30 @@ class StagedTrainingTest(unittest.TestCase):
             self.assertGreater(last.state["step"], 0)
             self.assertGreater(float(last.model.layers[3].attention.out.weight.abs().sum()), 0.0)
             torch.testing.assert_close(last.model.conv2.weight, stem_before, atol=0.0, rtol=0.0)
+
+    def test_the_last_stage_trains_and_validates_through_the_int8_rounding(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            run = self._head_run(tmp, 0.02)
+            args = self._args(tmp, run, "last", 0.1)
+            args.simulate_int8, args.colour, args.bf16 = True, 4.0, True
+            last = train.Trainer(args)
+            places = last.simulation.parameters
+            self.assertIn("conv1.in", places)
+            self.assertIn("layers.3.attention.mix.a", places)
+            self.assertFalse(any(place.startswith("layers.0.") for place in places))  # skipped
+            every = np.arange(len(last.val_y))
+            with torch.no_grad(), last._rounding():
+                simulated = last._scores(every, last.val_x, last.val_cache)
+            simulation, last.simulation = last.simulation, None
+            with torch.no_grad():
+                plain = last._scores(every, last.val_x, last.val_cache)
+            # Validation is rounded from the stem up, not computed in float.
+            self.assertGreater(float((simulated - plain).abs().max()), 0.0)
+            self.assertGreater(float(np.abs(last._stem_cache(last.val_x) - last.val_cache).max()), 0.0)
+            last.simulation = simulation
+            last.run()
+            self.assertGreater(last.state["step"], 0)
+            self.assertTrue(os.path.exists(os.path.join(run, "best.pt")))
 
     def test_the_stem_learns_beside_the_last_layer_while_the_others_stay_identities(self):
         with tempfile.TemporaryDirectory() as tmp:
