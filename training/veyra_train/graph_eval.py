@@ -13,7 +13,8 @@ import torch.nn.functional as F
 from onnx import numpy_helper
 
 
-def _attributes(node):
+def node_attributes(node):
+    """A node's attributes by name, as Python values."""
     return {a.name: onnx.helper.get_attribute_value(a) for a in node.attribute}
 
 
@@ -45,7 +46,7 @@ def dequantize(q, scale, zero_point, axis):
 
 
 def _run_node(node, args):
-    attrs = _attributes(node)
+    attrs = node_attributes(node)
     op = node.op_type
     if op == "Conv":
         bias = args[2] if len(args) > 2 else None
@@ -92,7 +93,7 @@ def initializer_tensors(graph):
     for node in graph.node:
         if node.op_type == "Constant":
             values[node.output[0]] = torch.from_numpy(
-                np.array(numpy_helper.to_array(_attributes(node)["value"])))
+                np.array(numpy_helper.to_array(node_attributes(node)["value"])))
     return values
 
 

@@ -21,7 +21,7 @@ import onnx
 import torch
 from onnx import TensorProto, helper, numpy_helper
 
-from .graph_eval import initializer_tensors, run_graph
+from .graph_eval import initializer_tensors, node_attributes, run_graph
 
 COMPUTE_OPS = ("Conv", "MatMul", "Gemm")
 # Largest stored weight magnitude. x86 integer kernels without VNNI (AVX2,
@@ -154,7 +154,7 @@ def _weight_rows(node, tensor):
     ordered (input channel, tap) like the flattened weight."""
     if node.op_type != "Conv":
         return tensor.reshape(-1, tensor.shape[-1])
-    attributes = {a.name: helper.get_attribute_value(a) for a in node.attribute}
+    attributes = node_attributes(node)
     (kernel,), (stride,) = attributes["kernel_shape"], attributes.get("strides", [1])
     begin, end = attributes.get("pads", [0, 0])
     windows = torch.nn.functional.pad(tensor, (begin, end)).unfold(2, kernel, stride)
