@@ -21,8 +21,10 @@
 # (WIDER_MINUTES, 35), a ninth at a lower rate still (SLOWER_MINUTES, 30), a
 # tenth at a lower rate again (SLOWEST_MINUTES, 30), an eleventh with human
 # pairs at their full share (HUMAN_MINUTES, 45), a twelfth at a lower rate
-# (HUMAN_SLOWER_MINUTES, 30) and ships a thirteenth, the same once more
-# (AGAIN_MINUTES, 30).
+# (HUMAN_SLOWER_MINUTES, 30), a thirteenth, the same once more (AGAIN_MINUTES,
+# 30), a fourteenth on clips also coloured as by another microphone, in bf16
+# (COLOURED_MINUTES, 85), and ships a fifteenth, the same from the
+# fourteenth's last checkpoint at a lower rate (COLOURED_AGAIN_MINUTES, 55).
 #
 # The shipped model takes two runs. Its first part, run m8, was trained on the
 # data this script made at commit e71aed6, before human prompts were labelled
@@ -33,7 +35,7 @@
 # validation before a human voice never trained on joined it; a run now
 # chooses on the validation set with that voice.
 # Needs: scripts/setup.sh --training, and about two and a quarter hours on 2
-# CPU cores for a run from scratch, ten and a quarter for a fine-tuning run.
+# CPU cores for a run from scratch, twelve and a half for a fine-tuning run.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -89,6 +91,15 @@ varied_pass() {
     --human-weight "${7:-0.5}" --group-priors --warp "$5" --tempo "$5" --seed "$6" --eval-seconds 300
 }
 
+# colour_pass NAME FROM CHECKPOINT MINUTES RATE SEED: the last varied pass's
+# recipe from pass FROM's CHECKPOINT (best or last), every clip also coloured
+# by a smooth gain curve over the bands, as another microphone or line gives
+# it, in bf16 steps (they pay on CPUs with bf16 units).
+colour_pass() {
+  train "$run/$1" --init "$run/$2/$3.pt" --stage last --minutes "$4" --learning-rate "$5" \
+    --human-weight 1 --group-priors --warp 0.2 --tempo 0.2 --colour 4 --bf16 --seed "$6" --eval-seconds 300
+}
+
 # A trained model meets this data: a gentler peak rate, and human pairs at
 # half their share, so that the synthetic speech it learned is kept. A second,
 # gentler pass draws human pairs at their full share; the mean of the two
@@ -130,18 +141,22 @@ fine_tune() {
   varied_pass human_slower human "${HUMAN_SLOWER_MINUTES:-30}" 1e-5 0.2 32 1
   # Once more on new draws: validation rose to the end of that pass's schedule.
   varied_pass again human_slower "${AGAIN_MINUTES:-30}" 1e-5 0.2 37 1
+  # Another microphone: a long coloured pass, then one more from its last
+  # checkpoint at a lower rate.
+  colour_pass coloured again best "${COLOURED_MINUTES:-85}" 7e-6 44
+  colour_pass coloured_again coloured last "${COLOURED_AGAIN_MINUTES:-55}" 4e-6 45
 }
 
 if [[ -n "${INIT:-}" ]]; then
   fine_tune
-  checkpoint=$run/again/best.pt
+  checkpoint=$run/coloured_again/best.pt
 else
   train_from_scratch
   checkpoint=$run/best.pt
 fi
 
 $python "$root/training/export_model.py" --checkpoint "$checkpoint" \
-  --calibration "$work/features/train.npy" --calibration-items 256 \
+  --calibration "$work/features/train.npy" --calibration-items 512 \
   --float-out "$run/veyra_end_of_turn_float.onnx" --int8-out "$run/veyra_end_of_turn.onnx"
 $python "$root/training/evaluate_model.py" --features "$work/features" --split test \
   --float "$run/veyra_end_of_turn_float.onnx" --int8 "$run/veyra_end_of_turn.onnx" \
