@@ -421,7 +421,8 @@ def main():
                         help="train and validate through the int8 file's rounding (see "
                              "veyra_train/int8_simulation.py); best.pt is then the best int8 step")
     parser.add_argument("--calibration-items", type=int, default=256,
-                        help="training clips that calibrate --simulate-int8, as the export's")
+                        help="training clips that calibrate --simulate-int8; with the export's "
+                             "count, the very clips the export calibrates on")
     parser.add_argument("--eval-seconds", type=float, default=240)
     parser.add_argument("--seed", type=int, default=20)
     args = parser.parse_args()
