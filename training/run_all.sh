@@ -94,7 +94,8 @@ varied_pass() {
 # colour_pass NAME FROM CHECKPOINT MINUTES RATE SEED: the last varied pass's
 # recipe from pass FROM's CHECKPOINT (best or last), every clip also coloured
 # by a smooth gain curve over the bands, as another microphone or line gives
-# it, in bf16 steps (they pay on CPUs with bf16 units).
+# it, in bf16 steps (they pay on CPUs with bf16 units; train.py runs them in
+# fp32 on others).
 colour_pass() {
   train "$run/$1" --init "$run/$2/$3.pt" --stage last --minutes "$4" --learning-rate "$5" \
     --human-weight 1 --group-priors --warp 0.2 --tempo 0.2 --colour 4 --bf16 --seed "$6" --eval-seconds 300

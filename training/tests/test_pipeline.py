@@ -273,6 +273,21 @@ class StagedTrainingTest(unittest.TestCase):
             self.assertEqual(got.dtype, torch.float32, name)
             self.assertLess(float((got - want).norm() / want.norm()), 0.1, name)  # measured: 1.5% at most
 
+    def test_bf16_is_used_only_where_the_cpu_has_bf16_units(self):
+        # Emulated bf16 is many times slower than fp32: a time-budgeted stage
+        # would barely train, so only native units count.
+        cases = {"flags\t\t: fpu sse2 avx avx2 fma\n": False,
+                 "processor\t: 0\nflags\t\t: avx2 avx512f avx512_bf16\n": True,
+                 "flags\t\t: avx2 amx_bf16 amx_tile\n": True,
+                 "processor\t: 0\n": False}
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "cpuinfo")
+            for text, want in cases.items():
+                with open(path, "w") as f:
+                    f.write(text)
+                self.assertEqual(train.cpu_has_bf16_units(path), want, text)
+            self.assertFalse(train.cpu_has_bf16_units(os.path.join(folder, "missing")))
+
     def test_resuming_a_stage_saved_with_other_optimizer_groups_is_refused(self):
         with tempfile.TemporaryDirectory() as tmp:
             run = self._head_run(tmp, 0.02)
